@@ -1,0 +1,45 @@
+// Byte-stream comparison for tests: on a mismatch, reports the offset, the
+// actual byte and the expected byte.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qzm::test {
+
+inline testing::AssertionResult BytesEqual(const void* actual, size_t actualLength,
+                                           const void* expected, size_t expectedLength) {
+    const auto* a = static_cast<const uint8_t*>(actual);
+    const auto* e = static_cast<const uint8_t*>(expected);
+    const size_t common = actualLength < expectedLength ? actualLength : expectedLength;
+    for (size_t i = 0; i < common; ++i) {
+        if (a[i] != e[i]) {
+            char text[96];
+            std::snprintf(text, sizeof text, "offset %zu: actual 0x%02X, expected 0x%02X", i, a[i],
+                          e[i]);
+            return testing::AssertionFailure() << text;
+        }
+    }
+    if (actualLength != expectedLength) {
+        return testing::AssertionFailure()
+               << "length " << actualLength << ", expected " << expectedLength;
+    }
+    return testing::AssertionSuccess();
+}
+
+inline testing::AssertionResult BytesEqual(const void* actual, size_t actualLength,
+                                           std::string_view expected) {
+    return BytesEqual(actual, actualLength, expected.data(), expected.size());
+}
+
+inline testing::AssertionResult BytesEqual(const std::vector<uint8_t>& actual,
+                                           std::string_view expected) {
+    return BytesEqual(actual.data(), actual.size(), expected.data(), expected.size());
+}
+
+}  // namespace qzm::test
