@@ -19,12 +19,12 @@ namespace qzm::usb {
 // Results of the calls below and completion statuses of bulk transfers.
 enum : int {
     kUsbOk = 0,
-    kUsbError = 1,          // any other failure
-    kUsbNoDevice = 2,       // the device has gone
-    kUsbBusy = 3,           // another client holds it and cannot be moved
-    kUsbTimedOut = 4,       // a transfer ended by its time-out
-    kUsbStall = 5,          // the endpoint stalled
-    kUsbNotSupported = 6,   // the platform cannot do this
+    kUsbError = 1,         // any other failure
+    kUsbNoDevice = 2,      // the device has gone
+    kUsbBusy = 3,          // another client holds it and cannot be moved
+    kUsbTimedOut = 4,      // a transfer ended by its time-out
+    kUsbStall = 5,         // the endpoint stalled
+    kUsbNotSupported = 6,  // the platform cannot do this
 };
 
 // Pipe indexes of a printer interface: the first and second endpoint of its
@@ -50,7 +50,7 @@ struct UsbControlRequest {
 
 // One interface of a printer. Used by one thread at a time (its worker).
 class UsbInterface {
-public:
+  public:
     virtual ~UsbInterface() = default;
 
     // Opens the interface for exclusive use, taking it from any other client
@@ -84,7 +84,7 @@ public:
 
 // One attached printer, not yet opened.
 class UsbDevice {
-public:
+  public:
     virtual ~UsbDevice() = default;
 
     // Opens the device for exclusive use; Close gives it back.
@@ -115,7 +115,7 @@ using UsbEventHandler = std::function<void(UsbEvent event)>;
 
 // The bus, watched for printers of one vendor/product pair.
 class UsbBus {
-public:
+  public:
     virtual ~UsbBus() = default;
 
     // Starts watching. The printers already attached are reported as

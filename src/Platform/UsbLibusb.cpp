@@ -56,7 +56,7 @@ int MapStatus(libusb_transfer_status status) {
 
 // One interface of an opened device; borrows the device's handle.
 class LibusbInterface final : public UsbInterface {
-public:
+  public:
     LibusbInterface(std::shared_ptr<Context> context, libusb_device_handle* handle,
                     uint8_t configurationValue, uint8_t interfaceNumber, int endpointCount,
                     uint8_t firstEndpoint, uint8_t secondEndpoint)
@@ -130,9 +130,8 @@ public:
         }
         request->transferred = 0;
         const int done =
-            libusb_control_transfer(handle_, request->requestType, request->request,
-                                    request->value, request->index, request->data,
-                                    request->length, timeoutMs);
+            libusb_control_transfer(handle_, request->requestType, request->request, request->value,
+                                    request->index, request->data, request->length, timeoutMs);
         if (done < 0) {
             return MapError(done);
         }
@@ -182,7 +181,7 @@ public:
         transfer_ = nullptr;
     }
 
-private:
+  private:
     // Runs inside libusb event handling, possibly on another thread that
     // handles events; completed_ is what the waiting thread watches.
     static void LIBUSB_CALL Completed(libusb_transfer* transfer) {
@@ -216,7 +215,7 @@ private:
 
 // One attached device; holds a reference on it for as long as it lives.
 class LibusbDevice final : public UsbDevice {
-public:
+  public:
     LibusbDevice(std::shared_ptr<Context> context, libusb_device* device)
         : context_(std::move(context)), device_(libusb_ref_device(device)) {}
 
@@ -267,7 +266,7 @@ public:
         return kUsbOk;
     }
 
-private:
+  private:
     std::shared_ptr<Context> context_;
     libusb_device* device_;
     libusb_device_handle* handle_ = nullptr;
@@ -275,7 +274,7 @@ private:
 
 // Hotplug notices for one vendor/product pair.
 class LibusbBus final : public UsbBus {
-public:
+  public:
     explicit LibusbBus(std::shared_ptr<Context> context) : context_(std::move(context)) {}
     ~LibusbBus() override { Stop(); }
 
@@ -314,7 +313,7 @@ public:
         return MapError(libusb_handle_events_timeout_completed(context_->ctx, &wait, nullptr));
     }
 
-private:
+  private:
     static int LIBUSB_CALL Notice(libusb_context*, libusb_device* device,
                                   libusb_hotplug_event event, void* user) {
         auto* self = static_cast<LibusbBus*>(user);

@@ -57,8 +57,7 @@ std::string_view FieldText(const char* field, size_t size) {
 // Makes sure the folder exists, then replaces the serial's information file.
 void Publish(std::string_view serial, const std::string& text) {
     CheckAndMake_CacheFolder();
-    _ReplaceFile(qzm::paths::Rooted(qzm::paths::kCacheFolder), FileName(serial), text,
-                 kFileMode);
+    _ReplaceFile(qzm::paths::Rooted(qzm::paths::kCacheFolder), FileName(serial), text, kFileMode);
 }
 
 // One text query whose answer is kept only when the exchange succeeded.
@@ -121,8 +120,7 @@ void WriteFile(qzm::usb::UsbInterface* interface, thdata* record) {
     text += _KeyLine("PRINTER_SERIAL_NO", serial);
     text += "\n#MEDIA_INFORMATION\n";
     text += _KeyLine("MEDIA_SIZE", _SkipPrefix(Ask(GetMediaSize, interface).value_or(""), 2));
-    text +=
-        _KeyLine("MEDIA_INITIAL", _SkipPrefix(Ask(GetMediaInitial, interface).value_or(""), 4));
+    text += _KeyLine("MEDIA_INITIAL", _SkipPrefix(Ask(GetMediaInitial, interface).value_or(""), 4));
     text += _KeyLine("MEDIA_REMAIN", _SkipPrefix(Ask(GetMediaRemain, interface).value_or(""), 4));
     text += "\n#COUNTER_INFORMATION\n";
     text += _KeyLine("TOTAL_COUNT", counter ? _SkipPrefix(*counter, 2) : std::string());

@@ -28,7 +28,9 @@ DeviceRecv::DeviceRecv(int dataLength, const char* key) : m_dataLength(dataLengt
     }
 }
 
-DeviceRecv::~DeviceRecv() { Free(); }
+DeviceRecv::~DeviceRecv() {
+    Free();
+}
 
 int DeviceRecv::GetBufferLength() const {
     if (m_dataLength == kVariableLength) {
@@ -74,8 +76,8 @@ int DeviceRecv::CheckData() const {
             // A shorter answer than expected must be NUL-terminated (the
             // zero fill does it); an answer of the expected length may end
             // with a carriage return instead.
-            const int announced = _TextToInt(reinterpret_cast<const char*>(m_buffer),
-                                             kHeaderLength);
+            const int announced =
+                _TextToInt(reinterpret_cast<const char*>(m_buffer), kHeaderLength);
             const bool ok = announced == m_dataLength ? (hasCr || hasNul) : hasNul;
             if (!ok) {
                 return kResultInvalid;

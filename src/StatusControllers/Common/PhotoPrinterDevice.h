@@ -14,7 +14,7 @@
 
 // One response buffer, owned by the query that makes it.
 class DeviceRecv {
-public:
+  public:
     static constexpr int kHeaderLength = 8;
     static constexpr int kVariableLength = -1;
     static constexpr int kVariableCapacity = 4096;  // 8 header + up to 4088 data bytes

@@ -25,8 +25,8 @@ bool AskText(qzm::usb::UsbInterface* interface, const char* command, const char*
     return true;
 }
 
-int64_t TextQuery(qzm::usb::UsbInterface* interface, const char* command,
-                  const char* subCommand, char* out, size_t outSize) {
+int64_t TextQuery(qzm::usb::UsbInterface* interface, const char* command, const char* subCommand,
+                  char* out, size_t outSize) {
     if (!interface || !out || outSize == 0) {
         return -1;
     }
@@ -111,11 +111,10 @@ int GetMessage(int status) {
         int message;
     };
     static constexpr Entry kMessages[] = {
-        {0, 1},       {1, 2},       {500, 3},     {510, 4},     {900, 5},     {1000, 100},
-        {1010, 101},  {1100, 102},  {1200, 103},  {1300, 104},  {1400, 105},  {1500, 106},
-        {1600, 107},  {2000, 200},  {2100, 201},  {2200, 202},  {2300, 203},  {2400, 204},
-        {2500, 205},  {2600, 206},  {2610, 207},  {2700, 208},  {2800, 209},  {3000, 210},
-        {99999, 6},
+        {0, 1},      {1, 2},      {500, 3},    {510, 4},    {900, 5},    {1000, 100}, {1010, 101},
+        {1100, 102}, {1200, 103}, {1300, 104}, {1400, 105}, {1500, 106}, {1600, 107}, {2000, 200},
+        {2100, 201}, {2200, 202}, {2300, 203}, {2400, 204}, {2500, 205}, {2600, 206}, {2610, 207},
+        {2700, 208}, {2800, 209}, {3000, 210}, {99999, 6},
     };
     for (const Entry& entry : kMessages) {
         if (entry.status == status) {

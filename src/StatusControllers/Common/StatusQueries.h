@@ -22,8 +22,7 @@ int GetStatus(qzm::usb::UsbInterface* interface);
 // "INFO" "SERIAL_NUMBER": the serial with blanks escaped as "%20"; empty when
 // the escaped text needs more than 63 bytes. A serial that cannot stand in a
 // file name fails (-1) like one that could not be read.
-int64_t GetSerialNo(qzm::usb::UsbInterface* interface, char* out,
-                    size_t outSize = kQueryFieldSize);
+int64_t GetSerialNo(qzm::usb::UsbInterface* interface, char* out, size_t outSize = kQueryFieldSize);
 // "INFO" "FVER".
 int64_t GetFirmVersion(qzm::usb::UsbInterface* interface, char* out,
                        size_t outSize = kQueryFieldSize);

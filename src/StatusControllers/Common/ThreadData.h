@@ -27,7 +27,7 @@ struct thdata {
     uint8_t modelKnown = 0;
     uint8_t serialKnown = 0;
     uint8_t queueRegistered = 0;
-    int32_t requestFlags = 0;  // kRequest... bits found by the last scan
-    qzm::usb::UsbDeviceId deviceService = nullptr;            // identity of the device
+    int32_t requestFlags = 0;                       // kRequest... bits found by the last scan
+    qzm::usb::UsbDeviceId deviceService = nullptr;  // identity of the device
     std::unique_ptr<qzm::usb::UsbDevice> deviceInterface;  // owned by the record
 };

@@ -10,7 +10,9 @@ constexpr int kOnePieceBelow = 512;
 constexpr int kKeepForLater = 256;
 constexpr int kLargestPiece = 65536;
 
-bool IsDigit(uint8_t byte) { return byte >= '0' && byte <= '9'; }
+bool IsDigit(uint8_t byte) {
+    return byte >= '0' && byte <= '9';
+}
 
 }  // namespace
 

@@ -32,15 +32,15 @@ namespace qzm::emu {
 struct PrinterState {
     uint16_t vendorId = 0x1343;
     uint16_t productId = 0x0480;
-    int status = 0;                            // "STATUS", as "%05d"
-    std::string serial = "QZ0001";             // "INFO" "SERIAL_NUMBER"
-    std::string firmware = "1.00";             // "INFO" "FVER"
-    std::string mediaSize = "01200";           // "INFO" "MEDIA"
-    std::string mediaInitial = "00000400";     // "INFO" "MQTY_DEFAULT"
-    std::string mediaRemain = "00000123";      // "INFO" "MQTY"
-    std::string mediaRemainHalf = "00000000";  // "INFO" "RQTY"
-    std::string mediaClass = "00";             // "INFO" "MEDIA_CLASS_RFID"
-    std::string lifeCounter = "0000042";       // "MNT_RD" "COUNTER_LIFE"
+    int status = 0;                                                // "STATUS", as "%05d"
+    std::string serial = "QZ0001";                                 // "INFO" "SERIAL_NUMBER"
+    std::string firmware = "1.00";                                 // "INFO" "FVER"
+    std::string mediaSize = "01200";                               // "INFO" "MEDIA"
+    std::string mediaInitial = "00000400";                         // "INFO" "MQTY_DEFAULT"
+    std::string mediaRemain = "00000123";                          // "INFO" "MQTY"
+    std::string mediaRemainHalf = "00000000";                      // "INFO" "RQTY"
+    std::string mediaClass = "00";                                 // "INFO" "MEDIA_CLASS_RFID"
+    std::string lifeCounter = "0000042";                           // "MNT_RD" "COUNTER_LIFE"
     std::string deviceId = "MFG:Orvane;MDL:QZ-M480;CLS:PRINTER;";  // IEEE 1284
     uint8_t configurationValue = 1;
     uint8_t interfaceNumber = 0;
@@ -78,7 +78,7 @@ struct Packet {
 };
 
 class EmulatedPrinter : public std::enable_shared_from_this<EmulatedPrinter> {
-public:
+  public:
     static std::shared_ptr<EmulatedPrinter> Create(PrinterState state = {});
 
     PrinterState State() const;
@@ -86,8 +86,7 @@ public:
 
     // Every answer to this query misbehaves until ClearFaults(); an empty
     // command means every query.
-    void SetFault(Fault fault, const std::string& command = {},
-                  const std::string& subCommand = {});
+    void SetFault(Fault fault, const std::string& command = {}, const std::string& subCommand = {});
     // The next answer to this query is exactly these bytes (header included).
     void SetRawAnswer(const std::string& command, const std::string& subCommand,
                       const std::string& bytes);
@@ -122,7 +121,7 @@ public:
     int ControlRequest(usb::UsbControlRequest* request);
     void SetRemovalListener(std::function<void()> listener);
 
-private:
+  private:
     explicit EmulatedPrinter(PrinterState state) : state_(std::move(state)) {}
 
     void Receive(const uint8_t* data, uint32_t size);

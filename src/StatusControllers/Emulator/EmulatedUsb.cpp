@@ -168,7 +168,9 @@ void EmulatedBus::Attach(const std::shared_ptr<EmulatedPrinter>& printer) {
     Report(printer, usb::UsbEvent::Kind::kArrived);
 }
 
-void EmulatedBus::Detach(const std::shared_ptr<EmulatedPrinter>& printer) { printer->Remove(); }
+void EmulatedBus::Detach(const std::shared_ptr<EmulatedPrinter>& printer) {
+    printer->Remove();
+}
 
 bool EmulatedBus::Matches(const EmulatedPrinter& printer) const {
     const PrinterState state = printer.State();

@@ -16,7 +16,7 @@ namespace qzm::emu {
 // The printer's interface. A started transfer is done at once; its
 // completion runs in WaitForCompletion, on the waiting thread.
 class EmulatedInterface final : public usb::UsbInterface {
-public:
+  public:
     explicit EmulatedInterface(std::shared_ptr<EmulatedPrinter> printer)
         : printer_(std::move(printer)) {}
     ~EmulatedInterface() override;
@@ -31,7 +31,7 @@ public:
                           void* refCon) override;
     void WaitForCompletion() override;
 
-private:
+  private:
     std::shared_ptr<EmulatedPrinter> printer_;
     bool open_ = false;
     usb::UsbCompletion completion_ = nullptr;
@@ -42,7 +42,7 @@ private:
 
 // The printer as a device: opens and lists its one interface.
 class EmulatedDevice final : public usb::UsbDevice {
-public:
+  public:
     explicit EmulatedDevice(std::shared_ptr<EmulatedPrinter> printer)
         : printer_(std::move(printer)) {}
 
@@ -50,7 +50,7 @@ public:
     int Close() override;
     int GetInterfaces(std::vector<std::unique_ptr<usb::UsbInterface>>* interfaces) override;
 
-private:
+  private:
     std::shared_ptr<EmulatedPrinter> printer_;
     bool open_ = false;
 };
@@ -60,7 +60,7 @@ private:
 // unplugs the printer), like hotplug callbacks that run on whichever thread
 // handles events; HandleEvents only waits until something was reported.
 class EmulatedBus final : public usb::UsbBus {
-public:
+  public:
     EmulatedBus() = default;
     ~EmulatedBus() override;
 
@@ -73,7 +73,7 @@ public:
     // Unplugs a printer: the same as printer->Remove().
     void Detach(const std::shared_ptr<EmulatedPrinter>& printer);
 
-private:
+  private:
     void Report(const std::shared_ptr<EmulatedPrinter>& printer, usb::UsbEvent::Kind kind);
     bool Matches(const EmulatedPrinter& printer) const;
 

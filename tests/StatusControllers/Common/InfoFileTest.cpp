@@ -33,7 +33,9 @@ std::string Read(const std::string& path) {
     return text.str();
 }
 
-void Touch(const std::string& path) { std::ofstream(path).close(); }
+void Touch(const std::string& path) {
+    std::ofstream(path).close();
+}
 
 mode_t ModeOf(const std::string& path) {
     struct stat st {};
@@ -82,8 +84,12 @@ std::string Attached(const std::string& status, const std::string& message,
                      const std::string& counter) {
     return "#PRINTER_INFORMATION\n"
            "MODEL=\"QZ-M480\"\n"
-           "PRINTER_STATUS=\"" + status + "\"\n"
-           "PRINTER_MESSAGE=\"" + message + "\"\n"
+           "PRINTER_STATUS=\"" +
+           status +
+           "\"\n"
+           "PRINTER_MESSAGE=\"" +
+           message +
+           "\"\n"
            "PRINTER_VERSION=\"1.00\"\n"
            "PRINTER_SERIAL_NO=\"QZ0001\"\n"
            "\n"
@@ -93,7 +99,9 @@ std::string Attached(const std::string& status, const std::string& message,
            "MEDIA_REMAIN=\"0123\"\n"
            "\n"
            "#COUNTER_INFORMATION\n"
-           "TOTAL_COUNT=\"" + counter + "\"\n"
+           "TOTAL_COUNT=\"" +
+           counter +
+           "\"\n"
            "\n";
 }
 
@@ -111,7 +119,8 @@ TEST(InfoFileTest, FileBytesForAnAttachedPrinter) {
     ::umask(oldMask);
     const std::string path = root / (kFolder + "/QZ-M480_QZ0001.log");
     const std::string text = Read(path);
-    EXPECT_TRUE(qzm::test::BytesEqual(text.data(), text.size(), Attached("00000", "00001", "00042")));
+    EXPECT_TRUE(
+        qzm::test::BytesEqual(text.data(), text.size(), Attached("00000", "00001", "00042")));
     EXPECT_EQ(ModeOf(path), 0666u);
     EXPECT_EQ(ModeOf(root / kFolder), 0777u);
     EXPECT_EQ(ModeOf(root / "/Library/Caches/Orvane"), 0777u);
@@ -237,9 +246,7 @@ TEST(InfoFileTest, PlantedLinkAndOpenedFileAreNotWrittenThrough) {
     CheckAndMake_CacheFolder();
     const std::string path = root / (kFolder + "/QZ-M480_QZ0001.log");
     const std::string victim = root / "/victim";
-    {
-        std::ofstream(victim) << "precious";
-    }
+    { std::ofstream(victim) << "precious"; }
     fs::create_symlink(victim, path);
     Pass pass;
     pass.Run(0);

@@ -22,10 +22,10 @@ struct QueryCase {
 };
 
 const QueryCase kTextQueries[] = {
-    {GetSerialNo, "INFO", "SERIAL_NUMBER"},   {GetFirmVersion, "INFO", "FVER"},
-    {GetMediaSize, "INFO", "MEDIA"},          {GetMediaInitial, "INFO", "MQTY_DEFAULT"},
-    {GetMediaRemain, "INFO", "MQTY"},         {GetTotalCount, "MNT_RD", "COUNTER_LIFE"},
-    {GetMediaRemainHalf, "INFO", "RQTY"},     {GetMediaClass, "INFO", "MEDIA_CLASS_RFID"},
+    {GetSerialNo, "INFO", "SERIAL_NUMBER"}, {GetFirmVersion, "INFO", "FVER"},
+    {GetMediaSize, "INFO", "MEDIA"},        {GetMediaInitial, "INFO", "MQTY_DEFAULT"},
+    {GetMediaRemain, "INFO", "MQTY"},       {GetTotalCount, "MNT_RD", "COUNTER_LIFE"},
+    {GetMediaRemainHalf, "INFO", "RQTY"},   {GetMediaClass, "INFO", "MEDIA_CLASS_RFID"},
 };
 
 struct Attached {
@@ -57,8 +57,7 @@ TEST(QueriesTest, EveryTextQuerySendsItsCommandAndReturnsTheText) {
     for (size_t i = 0; i < std::size(kTextQueries); ++i) {
         const QueryCase& q = kTextQueries[i];
         char out[64];
-        EXPECT_EQ(q.query(a.intf.get(), out, sizeof out),
-                  static_cast<int64_t>(expected[i].size()))
+        EXPECT_EQ(q.query(a.intf.get(), out, sizeof out), static_cast<int64_t>(expected[i].size()))
             << q.sub;
         EXPECT_EQ(out, expected[i]) << q.sub;
         const auto packets = a.printer->Packets();
@@ -140,8 +139,8 @@ TEST(QueriesTest, SerialEscapingAndItsLimit) {
 }
 
 TEST(QueriesTest, SerialThatCannotBeAFileNameIsNotRead) {
-    const std::string unsafe[] = {"a/b",   "/",  ".", "..", "ab\x01", "\x1B[2J",
-                                  "a\x7F", "\xC2\x85", "\xC3",  "\xFF"};
+    const std::string unsafe[] = {"a/b",     "/",     ".",        "..",   "ab\x01",
+                                  "\x1B[2J", "a\x7F", "\xC2\x85", "\xC3", "\xFF"};
     for (const std::string& serial : unsafe) {
         PrinterState s;
         s.serial = serial;
@@ -178,7 +177,7 @@ TEST(QueriesTest, StatusParsing) {
         {"0000000801000\r\n\0", 0, 1000},
         {"00000005A1000", 0, 0},
         {"00000003-12", 0, -12},
-        {"0000000801000000", 0, INT_MIN},  // 8 bytes without terminator
+        {"0000000801000000", 0, INT_MIN},     // 8 bytes without terminator
         {"000000090100000\r\n", 0, INT_MIN},  // more than 8 bytes announced
     };
     for (const Case& c : cases) {
@@ -196,10 +195,10 @@ TEST(QueriesTest, StatusParsing) {
 
 TEST(QueriesTest, MessageTable) {
     const std::pair<int, int> table[] = {
-        {0, 1},      {1, 2},      {500, 3},    {510, 4},    {900, 5},    {1000, 100},
-        {1010, 101}, {1100, 102}, {1200, 103}, {1300, 104}, {1400, 105}, {1500, 106},
-        {1600, 107}, {2000, 200}, {2100, 201}, {2200, 202}, {2300, 203}, {2400, 204},
-        {2500, 205}, {2600, 206}, {2610, 207}, {2700, 208}, {2800, 209}, {3000, 210},
+        {0, 1},      {1, 2},      {500, 3},    {510, 4},    {900, 5},      {1000, 100},
+        {1010, 101}, {1100, 102}, {1200, 103}, {1300, 104}, {1400, 105},   {1500, 106},
+        {1600, 107}, {2000, 200}, {2100, 201}, {2200, 202}, {2300, 203},   {2400, 204},
+        {2500, 205}, {2600, 206}, {2610, 207}, {2700, 208}, {2800, 209},   {3000, 210},
         {99999, 6},  {2, -1},     {2650, -1},  {-1, -1},    {INT_MIN, -1},
     };
     for (const auto& [status, message] : table) {

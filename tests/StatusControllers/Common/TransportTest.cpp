@@ -54,8 +54,7 @@ TEST(TransportTest, WritesCommandsInPieces) {
         std::vector<uint32_t> pieces;
     };
     const Case cases[] = {
-        {0, {32}},      {479, {511}},       {480, {256, 256}},
-        {568, {344, 256}}, {69968, {65536, 4208, 256}},
+        {0, {32}}, {479, {511}}, {480, {256, 256}}, {568, {344, 256}}, {69968, {65536, 4208, 256}},
     };
     for (const Case& c : cases) {
         Attached a;
@@ -101,7 +100,11 @@ TEST(TransportTest, HeaderRules) {
         {"0000001A" + std::string(26, 'x'), 3, {8}},
         {"0000 012" + std::string(12, 'x'), 3, {8}},
         {"-0000012" + std::string(12, 'x'), 3, {8}},
-        {std::string("0000\xB0" "12") + std::string(12, 'x'), 3, {8}},
+        {std::string("0000\xB0"
+                     "12") +
+             std::string(12, 'x'),
+         3,
+         {8}},
         {"00000000", 3, {8}},
         {"00004089" + full + "x", 3, {8}},
         {"00004088" + full, 0, {8, 4088}},
