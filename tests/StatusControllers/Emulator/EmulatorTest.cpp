@@ -175,17 +175,4 @@ TEST(EmulatorTest, BusReportsArrivalsAndRemovals) {
     EXPECT_EQ(events.size(), 4u);
 }
 
-TEST(EmulatorTest, OpensFailOnRequest) {
-    emu::PrinterState state;
-    state.deviceOpenFails = true;
-    state.interfaceOpenFails = true;
-    auto printer = EmulatedPrinter::Create(state);
-    auto device = printer->CreateDevice();
-    EXPECT_NE(device->OpenSeize(), 0);
-    std::vector<std::unique_ptr<usb::UsbInterface>> interfaces;
-    EXPECT_NE(device->GetInterfaces(&interfaces), 0);
-    EXPECT_NE(printer->CreateInterface()->OpenSeize(), 0);
-    EXPECT_FALSE(printer->InterfaceOpen());
-}
-
 }  // namespace
