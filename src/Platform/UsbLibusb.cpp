@@ -19,6 +19,17 @@ struct Context {
     }
 };
 
+// Owns an open device handle; shared by the device and its interfaces, so
+// the handle stays open until the last interface made from it is gone.
+struct Handle {
+    libusb_device_handle* handle = nullptr;
+    ~Handle() {
+        if (handle) {
+            libusb_close(handle);
+        }
+    }
+};
+
 int MapError(int error) {
     switch (error) {
         case LIBUSB_SUCCESS:
@@ -54,14 +65,15 @@ int MapStatus(libusb_transfer_status status) {
     }
 }
 
-// One interface of an opened device; borrows the device's handle.
+// One interface of an opened device; shares the device's handle.
 class LibusbInterface final : public UsbInterface {
   public:
-    LibusbInterface(std::shared_ptr<Context> context, libusb_device_handle* handle,
+    LibusbInterface(std::shared_ptr<Context> context, std::shared_ptr<Handle> handle,
                     uint8_t configurationValue, uint8_t interfaceNumber, int endpointCount,
                     uint8_t firstEndpoint, uint8_t secondEndpoint)
         : context_(std::move(context)),
-          handle_(handle),
+          holder_(std::move(handle)),
+          handle_(holder_->handle),
           configurationValue_(configurationValue),
           interfaceNumber_(interfaceNumber),
           endpointCount_(endpointCount),
@@ -199,6 +211,7 @@ class LibusbInterface final : public UsbInterface {
     }
 
     std::shared_ptr<Context> context_;
+    std::shared_ptr<Handle> holder_;
     libusb_device_handle* handle_;
     uint8_t configurationValue_;
     uint8_t interfaceNumber_;
@@ -228,15 +241,21 @@ class LibusbDevice final : public UsbDevice {
         if (handle_) {
             return kUsbOk;
         }
-        return MapError(libusb_open(device_, &handle_));
+        auto opened = std::make_shared<Handle>();
+        const int done = libusb_open(device_, &opened->handle);
+        if (done != LIBUSB_SUCCESS) {
+            opened->handle = nullptr;
+            return MapError(done);
+        }
+        handle_ = std::move(opened);
+        return kUsbOk;
     }
 
     int Close() override {
         if (!handle_) {
             return kUsbError;
         }
-        libusb_close(handle_);
-        handle_ = nullptr;
+        handle_.reset();  // closed once no interface holds it either
         return kUsbOk;
     }
 
@@ -269,7 +288,7 @@ class LibusbDevice final : public UsbDevice {
   private:
     std::shared_ptr<Context> context_;
     libusb_device* device_;
-    libusb_device_handle* handle_ = nullptr;
+    std::shared_ptr<Handle> handle_;
 };
 
 // Hotplug notices for one vendor/product pair.
