@@ -80,7 +80,7 @@ int DeviceCmd::MakeCmd(const char* command, const char* subCommand, int32_t payl
     if (!hasPayload) {
         return kResultOk;  // the length field stays 8 spaces
     }
-    char digits[kLengthFieldWidth + 1];
+    char digits[16];  // room for any int; the length was checked above
     std::snprintf(digits, sizeof digits, "%08d", static_cast<int>(payloadLength));
     std::memcpy(m_data + kOffsetLength, digits, kLengthFieldWidth);
     std::memcpy(m_data + kHeaderLength, payload, static_cast<size_t>(payloadLength));
