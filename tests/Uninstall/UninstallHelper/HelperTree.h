@@ -11,7 +11,6 @@
 #include <fstream>
 #include <functional>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,35 +24,30 @@ namespace fs = std::filesystem;
 // Every file the package installs, as designed paths.
 inline std::vector<std::string> InstalledFiles() {
     using namespace qzm::paths;
-    return {
-        BackendPath(),
-        kProfileM480,
-        kProfileOV480,
-        kPpd,
-        kFilter,
-        kIcon,
-        std::string(kStatusUtility) + "/Contents/MacOS/StatusUtilityQZ-M480",
-        std::string(kStatusUtility) +
-            "/Contents/Resources/StatusInfoQZ-M480.app/Contents/MacOS/StatusInfoQZ-M480",
-        std::string(kCacheFolder) + "/QZ-M480_SN%201.log",
-        kDaemon,
-        kDaemonUnit,
-        kHelperPolicy,
-        kHelper,
-        kCacheStrayFile,
-    };
+    const std::string app = kStatusUtility;
+    return {BackendPath(),
+            kProfileM480,
+            kProfileOV480,
+            kPpd,
+            kFilter,
+            kIcon,
+            app + "/Contents/MacOS/StatusUtilityQZ-M480",
+            app + "/Contents/Resources/StatusInfoQZ-M480.app/Contents/MacOS/StatusInfoQZ-M480",
+            std::string(kCacheFolder) + "/QZ-M480_SN%201.log",
+            kDaemon,
+            kDaemonUnit,
+            kHelperPolicy,
+            kHelper,
+            kCacheStrayFile};
 }
 
 class HelperTree {
   public:
-    HelperTree() {
-        // Readable for an unprivileged user, as system folders are.
-        ::chmod(root_.Path().c_str(), 0755);
-        fs::create_directories(root_.Path() + "/rec");
-        record_ = root_.Path() + "/rec/unload.txt";
-        std::ofstream(record_).close();
+    HelperTree()
+        : record_(root_.Path() + "/rec/unload.txt"), unload_(root_.Path() + "/rec/unload.sh") {
+        ::chmod(root_.Path().c_str(), 0755);  // readable by others, as system folders are
+        AddFile("/rec/unload.txt", "");
         ::chmod(record_.c_str(), 0666);
-        unload_ = root_.Path() + "/rec/unload.sh";
         std::ofstream(unload_) << "#!/bin/sh\nprintf '%s\\n' \"$*\" >> '" << record_ << "'\n";
         ::chmod(unload_.c_str(), 0755);
     }
@@ -66,16 +60,16 @@ class HelperTree {
         fs::create_directories(fs::path(*this / designed).parent_path());
         std::ofstream(*this / designed) << text;
     }
-    void AddFolder(const std::string& designed) { fs::create_directories(*this / designed); }
-    // Installs every file, and the PPD's link in CUPS's model folder.
+    void AddLink(const std::string& target, const std::string& designed) {
+        fs::remove_all(*this / designed);
+        fs::create_directories(fs::path(*this / designed).parent_path());
+        fs::create_symlink(target, *this / designed);
+    }
+    // Every file, and the PPD's link in CUPS's model folder.
     void InstallEverything() {
         for (const std::string& file : InstalledFiles())
             AddFile(file);
         AddLink(qzm::paths::kPpd, qzm::paths::kPpdModelLink);
-    }
-    void AddLink(const std::string& target, const std::string& designed) {
-        fs::create_directories(fs::path(*this / designed).parent_path());
-        fs::create_symlink(target, *this / designed);
     }
     // True when anything, a dangling link too, stands at the designed path.
     bool Has(const std::string& designed) const {
