@@ -22,6 +22,10 @@ struct RequestCase {
     bool isRequest;
 };
 
+void PrintTo(const RequestCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class RequestTest : public ::testing::TestWithParam<RequestCase> {};
 
 TEST_P(RequestTest, AnyNonBlankLineIsARequest) {
