@@ -52,8 +52,8 @@ int32_t requestUnInstall(const HelperCommand& command) {
 
     process.write(kUninstallRequest);
     process.closeWriteChannel();
-    // The removal may take long; the worker waits for it like the design's
-    // synchronous request.
+    // The removal may take long; the worker waits for it without a time-out,
+    // since stopping a root helper half-way would leave a half-removed package.
     process.waitForFinished(-1);
     if (process.exitStatus() != QProcess::NormalExit)
         return -1;
