@@ -72,6 +72,9 @@ size_t PacketReader::Read(uint8_t* into, size_t count) {
         return std::fread(into, 1, count, m_file);
     }
     const size_t n = std::min(count, m_bytes.size());
+    if (n == 0) {
+        return 0;
+    }
     std::memcpy(into, m_bytes.data(), n);
     m_bytes = m_bytes.subspan(n);
     return n;
