@@ -53,8 +53,9 @@ void PrintPacket(const Packet& p) {
     } else {
         std::snprintf(length, sizeof length, "-");
     }
-    std::printf("%10" PRIu64 "  %-6s  %-16s  %8s  %s\n", p.offset, p.command.c_str(),
-                p.subCommand.c_str(), length, Describe(p).c_str());
+    const std::string text = Describe(p);
+    std::printf("%10" PRIu64 "  %-6s  %-16s  %8s%s%s\n", p.offset, p.command.c_str(),
+                p.subCommand.c_str(), length, text.empty() ? "" : "  ", text.c_str());
 }
 
 // Reports a sheet and writes its PNG when a folder is given; false on a write error.
@@ -135,21 +136,17 @@ int main(int argc, char** argv) {
                 "payload");
     for (;;) {
         const int r = reader.Next(packet);
-        if (r < 0) {
-            status = std::ferror(in) ? 2 : Malformed(reader.Error());
-            if (status == 2) {
-                std::fprintf(stderr, "qzm480-inspect: read error at byte offset %" PRIu64 "\n",
-                             reader.Offset());
-            }
-            break;
-        }
         int s;
-        if (r == 0) {
-            s = collector.Finish();
-        } else {
+        if (r == 1) {
             ++packets;
             PrintPacket(packet);
             s = collector.Feed(packet);
+        } else {
+            // Also at a fault: a sheet whose planes are complete is still shown.
+            s = collector.Finish();
+            if (r < 0 && s < 0) {
+                s = 0;
+            }
         }
         if (s == 1) {
             ++sheets;
@@ -161,8 +158,18 @@ int main(int argc, char** argv) {
             status = Malformed(collector.Error());
             break;
         }
+        if (r < 0) {
+            if (std::ferror(in)) {
+                std::fprintf(stderr, "qzm480-inspect: read error at byte offset %" PRIu64 "\n",
+                             reader.Offset());
+                status = 2;
+            } else {
+                status = Malformed(reader.Error());
+            }
+            break;
+        }
         if (r == 0) {
-            std::printf("%d packets, %d sheets, %" PRIu64 " bytes\n", packets, sheets,
+            std::printf("packets: %d, sheets: %d, bytes: %" PRIu64 "\n", packets, sheets,
                         reader.Offset());
             break;
         }

@@ -358,13 +358,13 @@ ParsedStream Parse(PacketReader& reader) {
             return parsed;
         }
     }
-    if (r < 0) {
-        parsed.error = reader.Error();
-        return parsed;
-    }
+    // At a fault too, a sheet whose planes are complete is kept.
     const int s = sheets.Finish();
     if (s == 1) {
         parsed.sheets.push_back(sheets.TakeSheet());
+    }
+    if (r < 0) {
+        parsed.error = reader.Error();
     } else if (s < 0) {
         parsed.error = sheets.Error();
     }

@@ -149,6 +149,18 @@ TEST(StreamParser, CollectsSheetsWithTheirPlanes) {
     EXPECT_EQ(b.multicutCode, 1);
     EXPECT_FALSE(b.started);
     EXPECT_EQ(b.yellow.StoredRow(1)[3], 63);
+
+    // A fault after complete planes keeps their sheet; a fault inside them does not.
+    Bytes cut = TwoSheets();
+    cut.resize(cut.size() - 1);
+    auto damaged = ParseStream(cut);
+    EXPECT_TRUE(damaged.error);
+    EXPECT_EQ(damaged.sheets.size(), 1u);
+    Bytes tail = TwoSheets();
+    tail.push_back('x');
+    damaged = ParseStream(tail);
+    EXPECT_TRUE(damaged.error);
+    EXPECT_EQ(damaged.sheets.size(), 2u);
 }
 
 TEST(StreamParser, SheetPlanesOutOfOrderOrIncompleteAreFaults) {
