@@ -31,10 +31,11 @@ struct PrintModel {
     cmsUInt32Number headerIntent;
     // Chromaticities (x, y) of the red, green and blue device primaries.
     std::array<cmsCIExyY, 3> primaries;
-    double gamma;      // tone curve: reflectance = ((d + toe) / (1 + toe)) ^ gamma
-    double toe;        // lifts the shadows a little
-    double blackY;     // luminance of full dye, relative to the paper white
-    double chromaMax;  // perceptual tables compress chroma towards this
+    double gamma;       // tone curve: reflectance = ((d + toe) / (1 + toe)) ^ gamma
+    double toe;         // lifts the shadows a little
+    double blackY;      // luminance of full dye, relative to the paper white
+    double chromaKnee;  // perceptual tables keep chroma up to here ...
+    double chromaMax;   // ... and ease the rest towards this
 };
 
 const PrintModel kModels[] = {
@@ -45,7 +46,8 @@ const PrintModel kModels[] = {
      2.05,
      0.0,
      0.012,
-     78.0},
+     45.0,
+     95.0},
     {"ov-480-mac-251126-5.icc",
      "QZ-M480 Standard",
      INTENT_RELATIVE_COLORIMETRIC,
@@ -53,7 +55,8 @@ const PrintModel kModels[] = {
      2.3,
      0.035,
      0.018,
-     72.0},
+     40.0,
+     90.0},
 };
 
 constexpr char kCopyright[] = "Copyright Orvane. Colour data of the QZ-M480 driver package.";
@@ -175,8 +178,10 @@ bool LabToDevice(const Cargo& c, cmsCIELab lab, double device[3]) {
         const double l = std::clamp(lab.L, kPerceptualBlackL, 100.0);
         lab.L = blackL + (l - kPerceptualBlackL) * (100.0 - blackL) / (100.0 - kPerceptualBlackL);
         const double chroma = std::hypot(lab.a, lab.b);
-        if (chroma > 1e-9) {
-            const double eased = c.model->chromaMax * std::tanh(chroma / c.model->chromaMax);
+        const double knee = c.model->chromaKnee;
+        if (chroma > knee) {
+            const double room = c.model->chromaMax - knee;
+            const double eased = knee + room * std::tanh((chroma - knee) / room);
             lab.a *= eased / chroma;
             lab.b *= eased / chroma;
         }
