@@ -9,7 +9,7 @@
 namespace qzm::test {
 
 class CupsOptions {
-public:
+  public:
     CupsOptions(std::initializer_list<std::pair<const char*, const char*>> values) {
         for (const auto& [name, value] : values) {
             count_ = cupsAddOption(name, value, count_, &options_);
@@ -22,7 +22,7 @@ public:
     int Count() const { return count_; }
     cups_option_t* Options() const { return options_; }
 
-private:
+  private:
     int count_ = 0;
     cups_option_t* options_ = nullptr;
 };

@@ -11,7 +11,7 @@
 namespace qzm::test {
 
 class StdoutCapture {
-public:
+  public:
     StdoutCapture() {
         std::fflush(stdout);
         file_ = std::tmpfile();
@@ -45,7 +45,7 @@ public:
         return bytes_;
     }
 
-private:
+  private:
     std::FILE* file_ = nullptr;
     int saved_ = -1;
     std::vector<uint8_t> bytes_;

@@ -30,7 +30,7 @@ FILE* OpenStatusFile(const std::string& path) {
     if (fd < 0) {
         return nullptr;
     }
-    struct stat info{};
+    struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
         return nullptr;
@@ -70,8 +70,10 @@ int32_t _OptionToInt(const char* text) {
     }
     // strtol reads what atoi reads and saturates at the long limits.
     const long value = std::strtol(text, nullptr, 10);
-    if (value > INT32_MAX) return INT32_MAX;
-    if (value < INT32_MIN) return INT32_MIN;
+    if (value > INT32_MAX)
+        return INT32_MAX;
+    if (value < INT32_MIN)
+        return INT32_MIN;
     return static_cast<int32_t>(value);
 }
 

@@ -33,8 +33,7 @@ const char* wrappedPpdFindDefChoice(ppdfile_s* ppd, const char* name);
 
 // The value of an option: the job option of that name, for "PageSize" also
 // the job option "media", else the PPD's default choice; null when none.
-const char* _GetCupsValue(const char* name, int numOptions, cups_option_t* options,
-                          ppdfile_s* ppd);
+const char* _GetCupsValue(const char* name, int numOptions, cups_option_t* options, ppdfile_s* ppd);
 
 // Reads an option value the way atoi does (leading blanks, a sign, digits up
 // to the first non-digit, 0 without digits), but saturates at the int32

@@ -13,8 +13,10 @@ bool Is(const char* value, const char* text) {
 }
 
 int32_t Saturate(int64_t value) {
-    if (value > INT32_MAX) return INT32_MAX;
-    if (value < INT32_MIN) return INT32_MIN;
+    if (value > INT32_MAX)
+        return INT32_MAX;
+    if (value < INT32_MIN)
+        return INT32_MIN;
     return static_cast<int32_t>(value);
 }
 
@@ -54,9 +56,13 @@ DeviceEntry::DeviceEntry() = default;
 
 DeviceEntry::~DeviceEntry() = default;
 
-void DeviceEntry::SetPaperRotate(int, cups_option_t*, ppdfile_s*) { m_paperRotate = false; }
+void DeviceEntry::SetPaperRotate(int, cups_option_t*, ppdfile_s*) {
+    m_paperRotate = false;
+}
 
-int DeviceEntry::GetRemainHalf(const char*) { return 0; }
+int DeviceEntry::GetRemainHalf(const char*) {
+    return 0;
+}
 
 int DeviceEntry::DeviceIO(const DeviceCmd& cmd) {
     if (cmd.m_data != nullptr && cmd.m_length > 0) {

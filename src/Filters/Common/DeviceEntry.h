@@ -19,8 +19,8 @@
 // One row of a model's overcoat finish table, and the validated finish of a
 // job.
 struct DeviceOvercoatInfo {
-    int32_t key = -1;  // finish key; -1 = no finish
-    int32_t code = 0;  // finish code sent to the printer
+    int32_t key = -1;       // finish key; -1 = no finish
+    int32_t code = 0;       // finish code sent to the printer
     int32_t classFlag = 0;  // 1 for the finishes numbered from 101
     double minFirmware = 0.0;
 };
@@ -28,7 +28,7 @@ struct DeviceOvercoatInfo {
 // The printer object shared by every model. A model class derives from it and
 // answers the virtual operations.
 class DeviceEntry {
-public:
+  public:
     DeviceEntry();
     virtual ~DeviceEntry();
 
@@ -106,7 +106,7 @@ public:
     // End of the settings block.
     bool m_multiLayout = false;
 
-protected:
+  protected:
     // Writes "CNTRL" with a text payload; returns 1.
     int SendControl(const char* subCommand, const char* payload, int32_t length);
 };

@@ -31,9 +31,8 @@ int DeviceEntry::SendControl(const char* subCommand, const char* payload, int32_
 
 int DeviceEntry::SendCutterMode(int numOptions, cups_option_t* options, ppdfile_s* ppd) {
     // The cut follows the job's single-panel media, also for two-panel sheets.
-    const bool cut =
-        Is(_GetCupsValue("Ovp2InchCut", numOptions, options, ppd), "Enable") &&
-        m_mediaInfo.twoInchCut;
+    const bool cut = Is(_GetCupsValue("Ovp2InchCut", numOptions, options, ppd), "Enable") &&
+                     m_mediaInfo.twoInchCut;
     const Digits8 payload(cut ? kTwoInchCut : 0);
     return SendControl("CUTTER", payload.text, 8);
 }

@@ -10,10 +10,10 @@ namespace {
 // Dots in one print-head line.
 constexpr int kHeadWidth = 1920;
 
-constexpr int kMedia5x35 = 1;  // 5 x 3.5 inch
-constexpr int kMedia6x4 = 3;  // 6 x 4 inch, also for unknown page sizes
+constexpr int kMedia5x35 = 1;      // 5 x 3.5 inch
+constexpr int kMedia6x4 = 3;       // 6 x 4 inch, also for unknown page sizes
 constexpr int kMedia5x35Twin = 7;  // two panels of code 1
-constexpr int kMedia6x4Twin = 6;  // two panels of code 3
+constexpr int kMedia6x4Twin = 6;   // two panels of code 3
 
 constexpr int kOvercoatRows = 9;
 
@@ -29,12 +29,12 @@ int MediaIdOf(const char* pageSize, bool& twoUp) {
         bool twoUp;
     };
     static constexpr Size kSizes[] = {
-        {"127x89mm", kMedia5x35, false},   {"89x127mm", kMedia5x35, false},
-        {"127x89mmx2", kMedia5x35, true},  {"89x127mmx2", kMedia5x35, true},
-        {"127x127mm", 10, false},          {"127x178mm", 2, false},
-        {"153x102mm", kMedia6x4, false},   {"102x153mm", kMedia6x4, false},
-        {"153x102mmx2", kMedia6x4, true},  {"102x153mmx2", kMedia6x4, true},
-        {"153x153mm", 11, false},          {"153x204mm", 4, false},
+        {"127x89mm", kMedia5x35, false},  {"89x127mm", kMedia5x35, false},
+        {"127x89mmx2", kMedia5x35, true}, {"89x127mmx2", kMedia5x35, true},
+        {"127x127mm", 10, false},         {"127x178mm", 2, false},
+        {"153x102mm", kMedia6x4, false},  {"102x153mm", kMedia6x4, false},
+        {"153x102mmx2", kMedia6x4, true}, {"102x153mmx2", kMedia6x4, true},
+        {"153x153mm", 11, false},         {"153x204mm", 4, false},
     };
     twoUp = false;
     for (const Size& size : kSizes) {
@@ -82,12 +82,13 @@ const DeviceMediaBufferInfo gMediaInfo_QZM480[8] = {
 };
 
 const DeviceOvercoatInfo gOverCoatInfo_QZM480[10] = {
-    {0, 0, 0, 1.0},     {1, 1, 0, 1.0},     {2, 2, 0, 1.0},   {3, 3, 0, 1.0},
-    {21, 21, 0, 1.2},   {22, 22, 0, 1.3},   {101, 101, 1, 1.2}, {121, 121, 1, 1.2},
-    {122, 122, 1, 1.3}, {-1, 0, 0, 0.0},
+    {0, 0, 0, 1.0},   {1, 1, 0, 1.0},     {2, 2, 0, 1.0},     {3, 3, 0, 1.0},     {21, 21, 0, 1.2},
+    {22, 22, 0, 1.3}, {101, 101, 1, 1.2}, {121, 121, 1, 1.2}, {122, 122, 1, 1.3}, {-1, 0, 0, 0.0},
 };
 
-int DeviceEntry_QZM480::GetHeadWidth() { return kHeadWidth; }
+int DeviceEntry_QZM480::GetHeadWidth() {
+    return kHeadWidth;
+}
 
 int DeviceEntry_QZM480::SetMediaInfo(DeviceMediaBufferInfo* info, int mediaId, double firmware) {
     if (info == nullptr) {
@@ -165,8 +166,7 @@ int DeviceEntry_QZM480::GetMultiLayoutNum(const char* jobId) {
     _GetValuePrInfoFile("MEDIA_SIZE=", jobId, mediaSize, sizeof mediaSize);
     // Only whether the print-status file names a media size matters.
     const bool named = mediaSize[0] != '\0';
-    const bool twinMedia =
-        m_mediaInfo.mediaId == kMedia5x35 || m_mediaInfo.mediaId == kMedia6x4;
+    const bool twinMedia = m_mediaInfo.mediaId == kMedia5x35 || m_mediaInfo.mediaId == kMedia6x4;
     return named && m_multiLayout && twinMedia ? 2 : 1;
 }
 
@@ -182,8 +182,7 @@ int DeviceEntry_QZM480::SetOvercoatFinish(int key, double firmware) {
     return 3;
 }
 
-void DeviceEntry_QZM480::SetPaperRotate(int numOptions, cups_option_t* options,
-                                        ppdfile_s* ppd) {
+void DeviceEntry_QZM480::SetPaperRotate(int numOptions, cups_option_t* options, ppdfile_s* ppd) {
     m_paperRotate = false;
     double firmware = 0.0;
     if (_GetFirmwVersion(nullptr, &firmware) != 0) {
@@ -203,8 +202,14 @@ const char* DeviceEntry_QZM480::GetPrinterICCProfile(const char* choice) {
     return qzm::paths::kProfileOV480;
 }
 
-int DeviceEntry_QZM480::GetRemainHalf(const char*) { return 0; }
+int DeviceEntry_QZM480::GetRemainHalf(const char*) {
+    return 0;
+}
 
-bool DeviceEntry_QZM480::isSupportDecurl() { return false; }
+bool DeviceEntry_QZM480::isSupportDecurl() {
+    return false;
+}
 
-bool DeviceEntry_QZM480::isSupportSysTime() { return false; }
+bool DeviceEntry_QZM480::isSupportSysTime() {
+    return false;
+}

@@ -11,7 +11,7 @@ extern const DeviceOvercoatInfo gOverCoatInfo_QZM480[10];
 
 // The printer object the filter creates for a QZ-M480 queue.
 class DeviceEntry_QZM480 : private DeviceEntry {
-public:
+  public:
     DeviceEntry_QZM480() = default;
     ~DeviceEntry_QZM480() override = default;
 
@@ -31,38 +31,38 @@ public:
     // The shared printer object stays a non-public base; the driver reaches
     // its operations and fields through these names.
     using DeviceEntry::DeviceIO;
-    using DeviceEntry::SetCommand;
-    using DeviceEntry::UpdateMediaInfo;
-    using DeviceEntry::SetResolution;
-    using DeviceEntry::SetBorder;
-    using DeviceEntry::SetICM;
-    using DeviceEntry::SetSharpness;
-    using DeviceEntry::SetGamma;
-    using DeviceEntry::SetIntensity;
-    using DeviceEntry::SetContrast;
-    using DeviceEntry::SetSaturation;
-    using DeviceEntry::SetColorAdjustment;
     using DeviceEntry::GetICCProfile;
-    using DeviceEntry::SetICCProfile;
+    using DeviceEntry::m_border;
+    using DeviceEntry::m_brightness;
+    using DeviceEntry::m_chroma;
+    using DeviceEntry::m_colorAdjustment;
+    using DeviceEntry::m_contrast;
+    using DeviceEntry::m_gamma;
+    using DeviceEntry::m_iccProfilePath;
+    using DeviceEntry::m_icm;
+    using DeviceEntry::m_mediaInfo;
+    using DeviceEntry::m_multiLayout;
+    using DeviceEntry::m_overcoatInfo;
+    using DeviceEntry::m_paperRotate;
+    using DeviceEntry::m_resolution;
+    using DeviceEntry::m_resolutionMode;
+    using DeviceEntry::m_sharpness;
     using DeviceEntry::SendCutterMode;
+    using DeviceEntry::SendDecurl;
     using DeviceEntry::SendOvercoatFinish;
     using DeviceEntry::SendPrintRetry;
     using DeviceEntry::SendPrintSpeed;
-    using DeviceEntry::SendDecurl;
     using DeviceEntry::SendSysTime;
-    using DeviceEntry::m_mediaInfo;
-    using DeviceEntry::m_overcoatInfo;
-    using DeviceEntry::m_resolution;
-    using DeviceEntry::m_resolutionMode;
-    using DeviceEntry::m_paperRotate;
-    using DeviceEntry::m_border;
-    using DeviceEntry::m_icm;
-    using DeviceEntry::m_sharpness;
-    using DeviceEntry::m_colorAdjustment;
-    using DeviceEntry::m_gamma;
-    using DeviceEntry::m_brightness;
-    using DeviceEntry::m_contrast;
-    using DeviceEntry::m_chroma;
-    using DeviceEntry::m_iccProfilePath;
-    using DeviceEntry::m_multiLayout;
+    using DeviceEntry::SetBorder;
+    using DeviceEntry::SetColorAdjustment;
+    using DeviceEntry::SetCommand;
+    using DeviceEntry::SetContrast;
+    using DeviceEntry::SetGamma;
+    using DeviceEntry::SetICCProfile;
+    using DeviceEntry::SetICM;
+    using DeviceEntry::SetIntensity;
+    using DeviceEntry::SetResolution;
+    using DeviceEntry::SetSaturation;
+    using DeviceEntry::SetSharpness;
+    using DeviceEntry::UpdateMediaInfo;
 };

@@ -33,7 +33,8 @@ int Shell(const std::string& command, std::string* output = nullptr) {
     char buffer[4096];
     size_t n;
     while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        if (output != nullptr) output->append(buffer, n);
+        if (output != nullptr)
+            output->append(buffer, n);
     }
     const int status = ::pclose(pipe);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -62,67 +63,50 @@ TEST(PpdTest, CupsTestPpdFindsNoFault) {
     EXPECT_EQ(report.find("FAIL"), std::string::npos) << report;
 }
 
-TEST(PpdTest, FilterLineAndDefaultsAsTheFilterReadsThem) {
+TEST(PpdTest, OptionsAsTheFilterReadsThem) {
     const std::string text = ReadText(kPpdSource);
-    EXPECT_NE(text.find("*cupsFilter2: \"application/vnd.cups-raster application/"
-                        "vnd.orvane-qzm480 0 /Library/Printers/Orvane/Filters/rastertoqzm480\""),
+    EXPECT_NE(text.find("*cupsFilter2: \"application/vnd.cups-raster application/vnd.orvane-"
+                        "qzm480 0 /Library/Printers/Orvane/Filters/rastertoqzm480\""),
               std::string::npos);
-    // The model has no decurl.
-    EXPECT_EQ(text.find("OvpDecurl"), std::string::npos);
-
-    // Read through the filter's own reader, from the compressed PPD.
-    ppdfile_s* ppd = wrappedPpdOpenFile(kPpd.c_str());
-    ASSERT_NE(ppd, nullptr);
-    const std::pair<const char*, const char*> defaults[] = {
-        {"PageSize", "153x102mm"},      {"Resolution", "300dpi"},
-        {"OvpBorder", "Disable"},       {"OvpOvercoatFinish", "Glossy"},
-        {"Ovp2InchCut", "Disable"},     {"OvpPrintRetry", "Enable"},
-        {"OvpPrintSpeed", "Disable"},   {"OvpICM", "Enable"},
-        {"OvpICCProfile", "OV480mac"},  {"OvpSharpness", "0"},
-        {"OvpColorAdjustment", "Disable"}, {"OvpGammaR", "0"},
-        {"OvpGammaG", "0"},             {"OvpGammaB", "0"},
-        {"OvpBrightnessR", "0"},        {"OvpBrightnessG", "0"},
-        {"OvpBrightnessB", "0"},        {"OvpContrastR", "0"},
-        {"OvpContrastG", "0"},          {"OvpContrastB", "0"},
-        {"OvpChroma", "0"},
-    };
-    for (const auto& [option, value] : defaults) {
-        const char* answer = wrappedPpdFindDefChoice(ppd, option);
-        EXPECT_STREQ(answer, value) << option;
-    }
-    // The combined corrections would override the per-channel ones for
-    // every job, so the PPD leaves them to the job's options.
-    EXPECT_EQ(wrappedPpdFindDefChoice(ppd, "OvpGamma"), nullptr);
-    wrappedPpdClose(ppd);
-}
-
-TEST(PpdTest, OffersEveryChoiceTheFilterKnows) {
-    const std::string text = ReadText(kPpdSource);
+    EXPECT_EQ(text.find("OvpDecurl"), std::string::npos);  // the model has no decurl
+    // Every choice the filter reacts to is offered; the first is the default.
     const std::vector<std::pair<std::string, std::vector<std::string>>> options = {
         {"PageSize",
-         {"127x89mm", "89x127mm", "127x89mmx2", "89x127mmx2", "127x127mm", "127x178mm",
-          "153x102mm", "102x153mm", "153x102mmx2", "102x153mmx2", "153x153mm", "153x204mm"}},
+         {"153x102mm", "127x89mm", "89x127mm", "127x89mmx2", "89x127mmx2", "127x127mm", "127x178mm",
+          "102x153mm", "153x102mmx2", "102x153mmx2", "153x153mm", "153x204mm"}},
         {"Resolution", {"300dpi", "300x600dpi", "600x600dpi"}},
-        {"OvpBorder", {"Enable", "Disable"}},
+        {"OvpBorder", {"Disable", "Enable"}},
         {"OvpOvercoatFinish", {"Glossy", "Matte", "FineMatte", "Luster"}},
-        {"Ovp2InchCut", {"Enable", "Disable"}},
+        {"Ovp2InchCut", {"Disable", "Enable"}},
         {"OvpPrintRetry", {"Enable", "Disable"}},
-        {"OvpPrintSpeed", {"Enable", "Disable"}},
+        {"OvpPrintSpeed", {"Disable", "Enable"}},
         {"OvpICM", {"Enable", "None"}},
         {"OvpICCProfile", {"OV480mac", "M480"}},
-        {"OvpSharpness", {"-2", "-1", "0", "1", "2", "3", "4", "5", "6", "7", "8"}},
-        {"OvpColorAdjustment", {"Enable", "Disable"}},
-        {"OvpGammaR", {"-100", "0", "100"}},
-        {"OvpBrightnessB", {"-100", "0", "100"}},
-        {"OvpContrastG", {"-100", "0", "100"}},
-        {"OvpChroma", {"-100", "0", "100"}},
+        {"OvpSharpness", {"0", "-2", "-1", "1", "2", "3", "4", "5", "6", "7", "8"}},
+        {"OvpColorAdjustment", {"Disable", "Enable"}},
+        {"OvpGammaR", {"0", "-100", "100"}},
+        {"OvpGammaG", {"0"}},
+        {"OvpGammaB", {"0"}},
+        {"OvpBrightnessR", {"0", "-100", "100"}},
+        {"OvpBrightnessG", {"0"}},
+        {"OvpBrightnessB", {"0"}},
+        {"OvpContrastR", {"0", "-100", "100"}},
+        {"OvpContrastG", {"0"}},
+        {"OvpContrastB", {"0"}},
+        {"OvpChroma", {"0", "-100", "100"}},
     };
+    ppdfile_s* ppd = wrappedPpdOpenFile(kPpd.c_str());  // the compressed PPD
     for (const auto& [option, choices] : options) {
+        EXPECT_STREQ(wrappedPpdFindDefChoice(ppd, option.c_str()), choices[0].c_str()) << option;
         for (const std::string& choice : choices) {
             EXPECT_NE(text.find("\n*" + option + " " + choice + "/"), std::string::npos)
                 << option << " " << choice;
         }
     }
+    // A combined correction in the PPD would override the per-channel ones
+    // in every job, so it is left to the job's options.
+    EXPECT_EQ(wrappedPpdFindDefChoice(ppd, "OvpGamma"), nullptr);
+    wrappedPpdClose(ppd);
 }
 
 // One page size at one resolution and the raster CUPS must make of it.
@@ -155,7 +139,8 @@ TEST_P(PpdRasterTest, CupsRasterHasThePrintersDotCounts) {
     {
         std::ofstream out(image, std::ios::binary);
         out << "P6\n4 3\n255\n";
-        for (int i = 0; i < 12; ++i) out << static_cast<char>(40 * i) << '\x80' << '\x20';
+        for (int i = 0; i < 12; ++i)
+            out << static_cast<char>(40 * i) << '\x80' << '\x20';
     }
     const std::string pdf = folder.Path() + "/photo.pdf";
     const std::string raster = folder.Path() + "/photo.ras";
@@ -165,8 +150,8 @@ TEST_P(PpdRasterTest, CupsRasterHasThePrintersDotCounts) {
               0)
         << ReadText(log);
     ASSERT_EQ(Shell("cupsfilter -p '" + kPpd + "' -m application/vnd.cups-raster -o PageSize=" +
-                    c.pageSize + " -o Resolution=" + c.resolution + " '" + pdf + "' > '" +
-                    raster + "' 2> '" + log + "'"),
+                    c.pageSize + " -o Resolution=" + c.resolution + " '" + pdf + "' > '" + raster +
+                    "' 2> '" + log + "'"),
               0)
         << ReadText(log);
 
@@ -193,12 +178,11 @@ std::vector<RasterCase> AllCases() {
     const struct {
         const char* name;
         unsigned w, h;
-    } sizes[] = {{"127x89mm", 1548, 1088},    {"89x127mm", 1088, 1548},
-                 {"127x89mmx2", 1548, 1088},  {"89x127mmx2", 1088, 1548},
-                 {"127x127mm", 1548, 1540},   {"127x178mm", 1548, 2138},
-                 {"153x102mm", 1844, 1240},   {"102x153mm", 1240, 1844},
-                 {"153x102mmx2", 1844, 1240}, {"102x153mmx2", 1240, 1844},
-                 {"153x153mm", 1844, 1836},   {"153x204mm", 1844, 2436}};
+    } sizes[] = {
+        {"127x89mm", 1548, 1088},    {"89x127mm", 1088, 1548},  {"127x89mmx2", 1548, 1088},
+        {"89x127mmx2", 1088, 1548},  {"127x127mm", 1548, 1540}, {"127x178mm", 1548, 2138},
+        {"153x102mm", 1844, 1240},   {"102x153mm", 1240, 1844}, {"153x102mmx2", 1844, 1240},
+        {"102x153mmx2", 1240, 1844}, {"153x153mm", 1844, 1836}, {"153x204mm", 1844, 2436}};
     std::vector<RasterCase> cases;
     for (const auto& s : sizes) {
         cases.push_back({s.name, "300dpi", s.w, s.h});
@@ -211,7 +195,8 @@ std::vector<RasterCase> AllCases() {
 std::string CaseName(const testing::TestParamInfo<RasterCase>& info) {
     std::string name = std::string(info.param.pageSize) + "_" + info.param.resolution;
     for (char& ch : name) {
-        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+        if (!std::isalnum(static_cast<unsigned char>(ch)))
+            ch = '_';
     }
     return name;
 }
