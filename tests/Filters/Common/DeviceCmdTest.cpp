@@ -44,7 +44,8 @@ TEST(DeviceCmdTest, MissingPayloadGivesBlankLengthField) {
 TEST(DeviceCmdTest, FieldLimits) {
     DeviceCmd cmd;
     EXPECT_EQ(cmd.MakeCmd("ABCDEF", "0123456789ABCDEF", -1, nullptr), 0);
-    EXPECT_TRUE(BytesEqual(cmd.m_data, cmd.m_length, Header("ABCDEF", "0123456789ABCDEF", "        ")));
+    EXPECT_TRUE(
+        BytesEqual(cmd.m_data, cmd.m_length, Header("ABCDEF", "0123456789ABCDEF", "        ")));
 
     EXPECT_EQ(cmd.MakeCmd("ABCDEFG", "X", -1, nullptr), 3);
     EXPECT_EQ(cmd.m_data, nullptr);
