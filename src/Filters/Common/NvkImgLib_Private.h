@@ -6,6 +6,15 @@
 
 #include "NvkImgLib.h"
 
+// Pixel loops built twice, for the baseline processor and for one with wider
+// vectors, chosen when the program starts. Only plain IEEE operations and
+// conversions are used (no fused multiply-add), so both give the same bytes.
+#if defined(__x86_64__) && defined(__GNUC__)
+#define NVK_PIXEL_LOOP __attribute__((target_clones("avx2", "default")))
+#else
+#define NVK_PIXEL_LOOP
+#endif
+
 namespace nvk {
 
 // Row stride in bytes of width pixels at bitsPerPixel, rounded up to a

@@ -3,9 +3,9 @@
 //
 // The round trip truncates, so even value 0 changes some pixels; those exact
 // results are what the printer receives. The result of a pixel depends only on
-// its three bytes and the value, so the saturation loop keeps recent results
-// in a small direct-mapped cache keyed by the three bytes; a hit returns the
-// very bytes the conversion gave before.
+// its three bytes and the value, so for whole pages the parts of the
+// conversion that repeat are kept in tables built once per call from the very
+// same operations.
 #include <cstdlib>
 
 #include "NvkImgLib.h"
@@ -81,30 +81,125 @@ void HSLtoRGB(double h, double s, double l, uint8_t* r, uint8_t* g, uint8_t* b) 
 
 namespace {
 
-// The saturation change of one pixel, as 0x00RRGGBB.
-inline uint32_t Adjust(int r, int g, int b, double value) {
+// The saturation change of one pixel, straight through both conversions.
+inline void Adjust(uint8_t& r, uint8_t& g, uint8_t& b, double value) {
     double h, s, l;
     RGBtoHSL(r, g, b, &h, &s, &l);
     double s2 = (s * value) / 1000 + s;
     s2 = s2 < 0 ? 0 : (s2 > 255 ? 255 : s2);
-    uint8_t r2, g2, b2;
-    HSLtoRGB(h, s2, l, &r2, &g2, &b2);
-    return static_cast<uint32_t>(r2) << 16 | static_cast<uint32_t>(g2) << 8 | b2;
+    HSLtoRGB(h, s2, l, &r, &g, &b);
 }
 
-// Direct-mapped cache of pixel results: a tag word with the key in its low 24
-// bits (and bit 31 set while the slot is empty), and the result.
-constexpr int kCacheBits = 15;
-constexpr uint32_t kEmpty = 0x80000000u;
+// The same result through tables, for whole pages.
+//
+// For a pixel with chroma S > 0 the hue depends only on which component is
+// the minimum (three cases), the difference d of the other two and S. So the
+// hue's sector and the factor that multiplies span in HSLtoRGB (for example
+// (H / 60) or ((120 - H) / 60)) are computed once per (case, d, S), with the
+// very operations HSLtoRGB uses, and the pixel loop only finishes
+// factor x span + lo. The new chroma depends only on S: one more table.
+class SaturationTables {
+  public:
+    // Entries per case: for S = 1 ... 255, d = -S ... S, at S x S - 1 + d + S.
+    static constexpr size_t kPerCase = 65536;
 
-struct CacheSlot {
-    uint32_t key;
-    uint32_t result;
+    bool Build(double value) {
+        m_factor = static_cast<double*>(std::malloc(3 * kPerCase * sizeof(double)));
+        m_sector = static_cast<uint8_t*>(std::malloc(3 * kPerCase));
+        if (m_factor == nullptr || m_sector == nullptr) {
+            return false;
+        }
+        for (int s = 0; s < 256; ++s) {
+            const double chroma = s;
+            const double t = (chroma * value) / 1000 + chroma;
+            m_chroma[s] = t < 0 ? 0 : (t > 255 ? 255 : t);
+        }
+        static constexpr double kOffset[3] = {60, 180, 300};
+        for (int c = 0; c < 3; ++c) {
+            for (int s = 1; s < 256; ++s) {
+                const double chroma = s;
+                for (int d = -s; d <= s; ++d) {
+                    const double h = (static_cast<double>(d) * 60) / chroma + kOffset[c];
+                    const size_t i = Index(c, d, s);
+                    SectorOf(h, &m_sector[i], &m_factor[i]);
+                }
+            }
+        }
+        return true;
+    }
+    ~SaturationTables() {
+        std::free(m_factor);
+        std::free(m_sector);
+    }
+
+    static size_t Index(int c, int d, int s) {
+        return static_cast<size_t>(c) * kPerCase + static_cast<size_t>(s * s - 1 + d + s);
+    }
+
+    // The hue sector of HSLtoRGB and the factor of its varying component.
+    static void SectorOf(double h, uint8_t* sector, double* factor) {
+        if (h < 60) {
+            *sector = 0, *factor = h / 60;
+        } else if (h < 120) {
+            *sector = 1, *factor = (120 - h) / 60;
+        } else if (h < 180) {
+            *sector = 2, *factor = (h - 120) / 60;
+        } else if (h < 240) {
+            *sector = 3, *factor = (240 - h) / 60;
+        } else if (h < 300) {
+            *sector = 4, *factor = (h - 240) / 60;
+        } else {
+            *sector = 5, *factor = (360 - h) / 60;
+        }
+    }
+
+    // One pixel, bit-identical to Adjust.
+    void Apply(uint8_t& r, uint8_t& g, uint8_t& b) const {
+        // For each sector: which of (hi, lo, varying) goes to red, green, blue.
+        static constexpr uint8_t kPick[6][3] = {{0, 2, 1}, {2, 0, 1}, {1, 0, 2},
+                                                {1, 2, 0}, {2, 1, 0}, {0, 1, 2}};
+        const int ri = r, gi = g, bi = b;
+        int max = ri > gi ? ri : gi;
+        max = bi > max ? bi : max;
+        int min = ri < gi ? ri : gi;
+        min = bi < min ? bi : min;
+        if (max == min) {
+            return;  // grey: L truncated is the component itself
+        }
+        const int s = max - min;
+        // The same order of tests as RGBtoHSL.
+        const int c = min == bi ? 0 : (min == ri ? 1 : 2);
+        const int d = c == 0 ? gi - ri : (c == 1 ? bi - gi : ri - bi);
+        const size_t i = Index(c, d, s);
+
+        const double l = (static_cast<double>(max) + static_cast<double>(min)) * 0.5;
+        double half = m_chroma[s] * 0.5;
+        if (half > l) {
+            half = l;
+        } else if (half + l > 255) {
+            half = 255 - l;
+        }
+        const double hi = l + half;
+        const double lo = l - half;
+        const double span = hi - lo;
+        // All three lie within 0 ... 255 here.
+        const uint8_t v[3] = {static_cast<uint8_t>(static_cast<int32_t>(hi)),
+                              static_cast<uint8_t>(static_cast<int32_t>(lo)),
+                              static_cast<uint8_t>(static_cast<int32_t>(m_factor[i] * span + lo))};
+        const uint8_t* pick = kPick[m_sector[i]];
+        r = v[pick[0]];
+        g = v[pick[1]];
+        b = v[pick[2]];
+    }
+
+  private:
+    double m_chroma[256];
+    double* m_factor = nullptr;
+    uint8_t* m_sector = nullptr;
 };
 
-inline uint32_t SlotOf(uint32_t key) {
-    return (key * 2654435761u) >> (32 - kCacheBits);
-}
+// Below this many pixels building the tables costs more than it saves.
+constexpr uint64_t kTablePixels = 1 << 17;
 
 }  // namespace
 
@@ -122,37 +217,23 @@ int IL_ChangeBitmapSaturation(_tagBITMAPHANDLE* bitmap, int32_t value) {
     // Byte positions of red and blue.
     const size_t ri = bitmap->colorOrder == 0 ? 0 : 2;
     const size_t bi = 2 - ri;
-    const double v = value;
-
-    // Without the cache's memory every pixel is simply converted.
-    CacheSlot* cache = static_cast<CacheSlot*>(std::malloc(sizeof(CacheSlot) << kCacheBits));
-    if (cache != nullptr) {
-        for (size_t i = 0; i < (size_t{1} << kCacheBits); ++i) {
-            cache[i].key = kEmpty;
-        }
-    }
     const size_t width = static_cast<size_t>(bitmap->width);
+    const uint64_t pixels = static_cast<uint64_t>(width) * static_cast<uint64_t>(bitmap->height);
+
+    // Without the tables' memory every pixel is simply converted.
+    SaturationTables tables;
+    const bool useTables = pixels >= kTablePixels && tables.Build(value);
     for (int32_t y = 0; y < bitmap->height; ++y) {
         uint8_t* p = bitmap->data + static_cast<size_t>(y) * bitmap->bytesPerLine;
-        for (size_t x = 0; x < width; ++x, p += 3) {
-            const uint32_t key =
-                static_cast<uint32_t>(p[ri]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[bi];
-            uint32_t result;
-            if (cache != nullptr) {
-                CacheSlot& slot = cache[SlotOf(key)];
-                if (slot.key != key) {
-                    slot.key = key;
-                    slot.result = Adjust(p[ri], p[1], p[bi], v);
-                }
-                result = slot.result;
-            } else {
-                result = Adjust(p[ri], p[1], p[bi], v);
+        if (useTables) {
+            for (size_t x = 0; x < width; ++x, p += 3) {
+                tables.Apply(p[ri], p[1], p[bi]);
             }
-            p[ri] = static_cast<uint8_t>(result >> 16);
-            p[1] = static_cast<uint8_t>(result >> 8);
-            p[bi] = static_cast<uint8_t>(result);
+        } else {
+            for (size_t x = 0; x < width; ++x, p += 3) {
+                Adjust(p[ri], p[1], p[bi], value);
+            }
         }
     }
-    std::free(cache);
     return kILSuccess;
 }

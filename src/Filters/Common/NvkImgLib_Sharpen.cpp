@@ -1,7 +1,7 @@
 // Sharpening and softening with a 3 x 3 kernel whose weights sum to 1.
 //
-// Every output byte is computed from a working copy of the whole bitmap, with
-// the nine products added in memory order (row above left to right, the row
+// Every output byte is computed from the original pixels, with the nine
+// products added in memory order (row above left to right, the row
 // itself, the row below), then truncated and clamped. The interior of each
 // row is one loop without branches over its bytes; only the first and last
 // pixel of a row repeat the edge.
@@ -46,45 +46,54 @@ inline uint8_t ToByte(double sum) {
     return static_cast<uint8_t>(t >= 255 ? 255 : (t <= 0 ? 0 : t));
 }
 
-// One output byte from explicit sample positions (used at the row ends).
-inline uint8_t Pixel(const uint8_t* up, const uint8_t* mid, const uint8_t* down, size_t l, size_t c,
-                     size_t r, double edge, double centre) {
-    double sum = edge * up[l];
-    sum += edge * up[c];
-    sum += edge * up[r];
-    sum += edge * mid[l];
-    sum += centre * mid[c];
-    sum += edge * mid[r];
-    sum += edge * down[l];
-    sum += edge * down[c];
-    sum += edge * down[r];
+// One output byte at a row end, from explicit neighbour positions.
+inline uint8_t EdgeByte(const double* up, const double* mid, const double* centre,
+                        const double* down, size_t l, size_t c, size_t r) {
+    double sum = up[l];
+    sum += up[c];
+    sum += up[r];
+    sum += mid[l];
+    sum += centre[c];
+    sum += mid[r];
+    sum += down[l];
+    sum += down[c];
+    sum += down[r];
     return ToByte(sum);
 }
 
-void SharpenRow(const uint8_t* __restrict up, const uint8_t* __restrict mid,
-                const uint8_t* __restrict down, uint8_t* __restrict out, size_t width, double edge,
-                double centre) {
+// One output row from the weighted rows: up, mid and down hold every byte of
+// their rows multiplied by the neighbour weight, centre the middle row
+// multiplied by the centre weight (the same products the sum would form).
+NVK_PIXEL_LOOP void SharpenRow(const double* __restrict up, const double* __restrict mid,
+                               const double* __restrict centre, const double* __restrict down,
+                               uint8_t* __restrict out, size_t width) {
     const size_t last = 3 * (width - 1);
     for (size_t c = 0; c < 3; ++c) {
-        const size_t right = width > 1 ? c + 3 : c;
-        out[c] = Pixel(up, mid, down, c, c, right, edge, centre);
+        out[c] = EdgeByte(up, mid, centre, down, c, c, width > 1 ? c + 3 : c);
     }
     for (size_t j = 3; j < last; ++j) {
-        double sum = edge * up[j - 3];
-        sum += edge * up[j];
-        sum += edge * up[j + 3];
-        sum += edge * mid[j - 3];
-        sum += centre * mid[j];
-        sum += edge * mid[j + 3];
-        sum += edge * down[j - 3];
-        sum += edge * down[j];
-        sum += edge * down[j + 3];
+        double sum = up[j - 3];
+        sum += up[j];
+        sum += up[j + 3];
+        sum += mid[j - 3];
+        sum += centre[j];
+        sum += mid[j + 3];
+        sum += down[j - 3];
+        sum += down[j];
+        sum += down[j + 3];
         out[j] = ToByte(sum);
     }
     if (width > 1) {
         for (size_t c = last; c < last + 3; ++c) {
-            out[c] = Pixel(up, mid, down, c - 3, c, c, edge, centre);
+            out[c] = EdgeByte(up, mid, centre, down, c - 3, c, c);
         }
+    }
+}
+
+NVK_PIXEL_LOOP void Weigh(const uint8_t* __restrict in, double* __restrict out, size_t n,
+                          double weight) {
+    for (size_t j = 0; j < n; ++j) {
+        out[j] = weight * in[j];
     }
 }
 
@@ -104,26 +113,42 @@ int IL_SharpenBitmap(_tagBITMAPHANDLE* bitmap, int32_t level) {
         return kILSuccess;
     }
     const double b = _SharpenCoefficient(level);
-    const double centre = b * 8 / 9 + 1;
-    const double edge = b / -9;
+    const double centreWeight = b * 8 / 9 + 1;
+    const double edgeWeight = b / -9;
 
-    // The working copy covers the rows as far as the record describes them.
-    const size_t stride = static_cast<size_t>(bitmap->bytesPerLine);
-    const size_t rowBytes = 3 * static_cast<size_t>(bitmap->width);
+    // The working copy: the rows still needed, already multiplied by their
+    // weights. Output row y needs source rows y-1, y and y+1 only, and row y
+    // is overwritten after row y+1 has been taken, so four weighted rows (the
+    // neighbour rows y-1, y, y+1 and the centre row y) stand for the whole
+    // copy.
+    const size_t n = 3 * static_cast<size_t>(bitmap->width);
     const size_t height = static_cast<size_t>(bitmap->height);
-    const size_t copySize = (height - 1) * stride + rowBytes;
-    nvk::GlobalBlock copy(copySize);
-    if (copy.Data() == nullptr) {
+    const size_t stride = static_cast<size_t>(bitmap->bytesPerLine);
+    nvk::GlobalBlock work(4 * n * sizeof(double));
+    if (work.Data() == nullptr) {
         return kILErrNoMemory;
     }
-    CopyMemory(copy.Data(), bitmap->data, copySize);
+    double* ring[3] = {reinterpret_cast<double*>(work.Data()),
+                       reinterpret_cast<double*>(work.Data()) + n,
+                       reinterpret_cast<double*>(work.Data()) + 2 * n};
+    double* centre = reinterpret_cast<double*>(work.Data()) + 3 * n;
 
-    const uint8_t* in = copy.Data();
+    uint8_t* data = bitmap->data;
+    Weigh(data, ring[1], n, edgeWeight);
     for (size_t y = 0; y < height; ++y) {
-        const uint8_t* mid = in + y * stride;
-        const uint8_t* up = y == 0 ? mid : mid - stride;
-        const uint8_t* down = y + 1 == height ? mid : mid + stride;
-        SharpenRow(up, mid, down, bitmap->data + y * stride, bitmap->width, edge, centre);
+        // ring[0] = row y-1, ring[1] = row y, ring[2] = row y+1 (weighted).
+        const double* up = y == 0 ? ring[1] : ring[0];
+        const double* down = ring[1];
+        if (y + 1 < height) {
+            Weigh(data + (y + 1) * stride, ring[2], n, edgeWeight);
+            down = ring[2];
+        }
+        Weigh(data + y * stride, centre, n, centreWeight);
+        SharpenRow(up, ring[1], centre, down, data + y * stride, bitmap->width);
+        double* oldest = ring[0];
+        ring[0] = ring[1];
+        ring[1] = ring[2];
+        ring[2] = oldest;
     }
     return kILSuccess;
 }

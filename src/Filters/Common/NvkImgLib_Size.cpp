@@ -7,6 +7,7 @@
 // horizontal sums of a source row are computed once, when the vertical pass
 // first needs them, and kept in a ring of four rows (the vertical taps of
 // consecutive output rows only ever move forward).
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -51,14 +52,20 @@ Taps TapsFor(int32_t srcLength, int32_t newLength, int32_t i) {
     return t;
 }
 
-// Horizontal pass of one source row into 3 x newWidth sums.
-void HorizontalRow(const uint8_t* src, const Taps* taps, int32_t newWidth, double* out) {
+// Horizontal pass of one source row into 3 x newWidth sums; samples holds
+// room for the row's 3 x srcWidth bytes as doubles, converted once.
+NVK_PIXEL_LOOP void HorizontalRow(const uint8_t* __restrict src, size_t srcBytes,
+                                  double* __restrict samples, const Taps* __restrict taps,
+                                  int32_t newWidth, double* __restrict out) {
+    for (size_t j = 0; j < srcBytes; ++j) {
+        samples[j] = src[j];
+    }
     for (int32_t x = 0; x < newWidth; ++x) {
         const Taps& t = taps[x];
-        const uint8_t* s0 = src + 3 * static_cast<size_t>(t.index[0]);
-        const uint8_t* s1 = src + 3 * static_cast<size_t>(t.index[1]);
-        const uint8_t* s2 = src + 3 * static_cast<size_t>(t.index[2]);
-        const uint8_t* s3 = src + 3 * static_cast<size_t>(t.index[3]);
+        const double* s0 = samples + 3 * static_cast<size_t>(t.index[0]);
+        const double* s1 = samples + 3 * static_cast<size_t>(t.index[1]);
+        const double* s2 = samples + 3 * static_cast<size_t>(t.index[2]);
+        const double* s3 = samples + 3 * static_cast<size_t>(t.index[3]);
         for (int c = 0; c < 3; ++c) {
             double sum = t.weight[0] * s0[c];
             sum += t.weight[1] * s1[c];
@@ -69,20 +76,16 @@ void HorizontalRow(const uint8_t* src, const Taps* taps, int32_t newWidth, doubl
     }
 }
 
-// Round half up into 0 ... 255.
+// 0 below 0, 255 above 255, otherwise rounded half up; written with min and
+// max so that the loop needs no branches.
 inline uint8_t ToByte(double s) {
-    if (s < 0.0) {
-        return 0;
-    }
-    if (s > 255.0) {
-        return 255;
-    }
-    return static_cast<uint8_t>(static_cast<int32_t>(s + 0.5));
+    const double clamped = std::min(std::max(s, 0.0), 255.0);
+    return static_cast<uint8_t>(static_cast<int32_t>(clamped + 0.5));
 }
 
 // Vertical pass of one output row from the four tap rows.
-void VerticalRow(const double* r0, const double* r1, const double* r2, const double* r3,
-                 const double* w, size_t count, uint8_t* out) {
+NVK_PIXEL_LOOP void VerticalRow(const double* r0, const double* r1, const double* r2,
+                                const double* r3, const double* w, size_t count, uint8_t* out) {
     const double w0 = w[0], w1 = w[1], w2 = w[2], w3 = w[3];
     for (size_t j = 0; j < count; ++j) {
         double sum = w0 * r0[j];
@@ -127,7 +130,9 @@ int IL_SizeBitmap(_tagBITMAPHANDLE* bitmap, int32_t newWidth, int32_t newHeight,
     const size_t ringRows = src.height < 4 ? static_cast<size_t>(src.height) : 4;
     nvk::GlobalBlock ring(ringRows * rowDoubles * sizeof(double));
     nvk::GlobalBlock columnTaps(static_cast<size_t>(newWidth) * sizeof(Taps));
-    if (ring.Data() == nullptr || columnTaps.Data() == nullptr) {
+    const size_t srcBytes = 3 * static_cast<size_t>(src.width);
+    nvk::GlobalBlock samples(srcBytes * sizeof(double));
+    if (ring.Data() == nullptr || columnTaps.Data() == nullptr || samples.Data() == nullptr) {
         return kILErrNoMemory;
     }
 
@@ -141,7 +146,8 @@ int IL_SizeBitmap(_tagBITMAPHANDLE* bitmap, int32_t newWidth, int32_t newHeight,
         const size_t slot = static_cast<size_t>(k) % ringRows;
         double* r = rows + slot * rowDoubles;
         if (held[slot] != k) {
-            HorizontalRow(src.data + static_cast<size_t>(k) * src.bytesPerLine, xTaps, newWidth, r);
+            HorizontalRow(src.data + static_cast<size_t>(k) * src.bytesPerLine, srcBytes,
+                          reinterpret_cast<double*>(samples.Data()), xTaps, newWidth, r);
             held[slot] = k;
         }
         return r;
