@@ -4,10 +4,17 @@
 #include <cstring>
 #include <limits>
 
+namespace {
+
+// No pixel block of a photo printer comes near this; a size beyond it comes
+// from a broken or hostile header. Refusing it here keeps every allocator
+// (instrumented ones included) on the "no memory" path instead of aborting.
+constexpr size_t kMaxBlock = size_t{1} << 40;
+
+}  // namespace
+
 HGLOBAL GlobalAlloc(uint32_t /*flags*/, size_t size) {
-    // Larger blocks can never exist; refusing them here keeps every allocator
-    // (including instrumented ones) on the "no memory" path instead of aborting.
-    if (size > static_cast<size_t>(std::numeric_limits<ptrdiff_t>::max())) {
+    if (size > kMaxBlock) {
         return nullptr;
     }
     return std::malloc(size);

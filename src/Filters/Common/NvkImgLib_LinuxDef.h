@@ -10,7 +10,7 @@
 typedef void* HGLOBAL;
 
 // malloc of size bytes; the flags are ignored and the block is not cleared.
-// Null when the memory cannot be had.
+// Null when the memory cannot be had, and for any size above 1 TiB.
 HGLOBAL GlobalAlloc(uint32_t flags, size_t size);
 
 // Returns the handle itself: a block is always at the address of its handle.

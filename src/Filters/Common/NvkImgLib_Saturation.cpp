@@ -100,7 +100,9 @@ inline void Adjust(uint8_t& r, uint8_t& g, uint8_t& b, double value) {
 // factor x span + lo. The new chroma depends only on S: one more table.
 class SaturationTables {
   public:
-    // Entries per case: for S = 1 ... 255, d = -S ... S, at S x S - 1 + d + S.
+    // Entries per case: for S = 0 ... 255, d = -S ... S, at S x S + d + S. The
+    // grey entry (S = 0) holds factor 0, which gives all three components L
+    // truncated, as for a hue of -1.
     static constexpr size_t kPerCase = 65536;
 
     bool Build(double value) {
@@ -116,6 +118,8 @@ class SaturationTables {
         }
         static constexpr double kOffset[3] = {60, 180, 300};
         for (int c = 0; c < 3; ++c) {
+            m_sector[Index(c, 0, 0)] = 0;
+            m_factor[Index(c, 0, 0)] = 0.0;
             for (int s = 1; s < 256; ++s) {
                 const double chroma = s;
                 for (int d = -s; d <= s; ++d) {
@@ -133,7 +137,7 @@ class SaturationTables {
     }
 
     static size_t Index(int c, int d, int s) {
-        return static_cast<size_t>(c) * kPerCase + static_cast<size_t>(s * s - 1 + d + s);
+        return static_cast<size_t>(c) * kPerCase + static_cast<size_t>(s * s + d + s);
     }
 
     // The hue sector of HSLtoRGB and the factor of its varying component.
@@ -163,9 +167,6 @@ class SaturationTables {
         max = bi > max ? bi : max;
         int min = ri < gi ? ri : gi;
         min = bi < min ? bi : min;
-        if (max == min) {
-            return;  // grey: L truncated is the component itself
-        }
         const int s = max - min;
         // The same order of tests as RGBtoHSL.
         const int c = min == bi ? 0 : (min == ri ? 1 : 2);
@@ -173,12 +174,8 @@ class SaturationTables {
         const size_t i = Index(c, d, s);
 
         const double l = (static_cast<double>(max) + static_cast<double>(min)) * 0.5;
-        double half = m_chroma[s] * 0.5;
-        if (half > l) {
-            half = l;
-        } else if (half + l > 255) {
-            half = 255 - l;
-        }
+        const double wide = m_chroma[s] * 0.5;
+        const double half = wide > l ? l : (wide + l > 255 ? 255 - l : wide);
         const double hi = l + half;
         const double lo = l - half;
         const double span = hi - lo;

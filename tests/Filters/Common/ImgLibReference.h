@@ -132,32 +132,10 @@ inline std::vector<uint8_t> Resample(const std::vector<uint8_t>& src, int srcW, 
 
 // ---- Sharpening --------------------------------------------------------------
 
-inline double Coefficient(int level) {
-    static const int levels[21] = {-1000, -950, -900, -800, -500, -200, -100, -50, -1,  0,   1,
-                                   50,    100,  650,  700,  750,  800,  850,  900, 950, 1000};
-    static const double coefs[21] = {-1.0,   -0.75,  -0.5625, -0.39,  -0.204, -0.135,   -0.124,
-                                     -0.119, -0.117, 0.0,     0.126,  0.14,   0.140625, 0.365,
-                                     0.412,  0.5,    0.6046,  0.8203, 1.125,  2.25,     9.0};
-    if (level == -1000) {
-        return -1.0;
-    }
-    for (int i = 1; i < 21; ++i) {
-        if (levels[i] == level) {
-            return coefs[i];
-        }
-        if (levels[i] > level) {
-            return double(level - levels[i - 1]) * (coefs[i] - coefs[i - 1]) /
-                       double(levels[i] - levels[i - 1]) +
-                   coefs[i - 1];
-        }
-    }
-    return 0;
-}
-
 // Sharpens packed-or-padded rows (stride given) and returns the new bytes.
 inline std::vector<uint8_t> Sharpen(const std::vector<uint8_t>& src, int w, int h, int stride,
                                     int level) {
-    const double b = Coefficient(level);
+    const double b = _SharpenCoefficient(level);  // checked by its worked examples
     const double centre = b * 8 / 9 + 1;
     const double edge = b / -9;
     std::vector<uint8_t> out = src;
@@ -241,40 +219,6 @@ inline void Saturate(uint8_t& r, uint8_t& g, uint8_t& b, int value) {
     double S2 = (S * value) / 1000 + S;
     S2 = std::min(255.0, std::max(0.0, S2));
     ToRgb(H, S2, L, r, g, b);
-}
-
-// ---- Tone tables ---------------------------------------------------------------
-
-inline uint8_t Clamp8(int v) {
-    return uint8_t(std::clamp(v, 0, 255));
-}
-
-inline std::vector<uint8_t> GammaTable(unsigned gamma) {
-    std::vector<uint8_t> t(256);
-    const double e = 100.0 / gamma;
-    for (int i = 0; i < 256; ++i) {
-        t[i] = Clamp8(int(255.0 * std::pow(i / 255.0, e) + 0.5));
-    }
-    return t;
-}
-
-inline std::vector<uint8_t> IntensityTable(int value) {
-    const double x = 0.2545 * value + 0.4286;
-    const int d = value >= 0 ? int(x + 0.5) : int(x - 0.5);
-    std::vector<uint8_t> t(256);
-    for (int i = 0; i < 256; ++i) {
-        t[i] = Clamp8(i + d);
-    }
-    return t;
-}
-
-inline std::vector<uint8_t> ContrastTable(int value) {
-    const double f = std::exp(0.0007 * value);
-    std::vector<uint8_t> t(256);
-    for (int i = 0; i < 256; ++i) {
-        t[i] = Clamp8(int((i - 64) * f) + 64);
-    }
-    return t;
 }
 
 }  // namespace imgref
