@@ -11,6 +11,7 @@
 #include "Bundle.h"
 #include "CacheFolder.h"
 #include "RequestFile.h"
+#include "TerminationSignals.h"
 
 int main(int argc, char* argv[]) {
     QStringList arguments;
@@ -32,6 +33,7 @@ int main(int argc, char* argv[]) {
     // serial number that looks like a Qt option stays a serial number.
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
+    qzm::statusinfo::_QuitOnTerminationSignals();
 
     qzm::statusinfo::AppDelegate delegate(arguments,
                                           qzm::statusinfo::Bundle::Main("StatusInfoQZ-M480"));
