@@ -49,10 +49,18 @@ printf '%s\n' '#PRINTER_INFORMATION' 'MODEL=""' 'PRINTER_STATUS="99999"' \
   'MEDIA_REMAIN_HALF=""' '' '#COUNTER_INFORMATION' 'TOTAL_COUNT=""' '' \
   >"$cache/QZ-M480_OV%20240102.log"
 
-display=":$((90 + RANDOM % 400))"
-Xvfb "$display" -screen 0 640x480x24 -nolisten tcp >/dev/null 2>&1 &
+# Xvfb picks a free display number and writes it to the given descriptor.
+Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$root/display" >/dev/null 2>&1 &
 xvfb_pid=$!
-sleep 1
+for _ in $(seq 100); do
+  [ -s "$root/display" ] && break
+  sleep 0.1
+done
+if [ ! -s "$root/display" ]; then
+  echo "Xvfb did not start" >&2
+  exit 1
+fi
+display=":$(head -n1 "$root/display")"
 
 mkdir -m 0700 "$root/run"
 export DISPLAY="$display" QT_QPA_PLATFORM=xcb QZM480_ROOT="$root" XDG_RUNTIME_DIR="$root/run"

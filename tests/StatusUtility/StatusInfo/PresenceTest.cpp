@@ -48,14 +48,6 @@ class PresenceTest : public QObject {
         QCOMPARE(h.terminations, 1);
     }
 
-    void queueNameServesWhenThereIsNoDescription() {
-        START_CUPSD(cupsd);
-        QVERIFY(cupsd.AddQueue("QZ_M480", kUri, "QZ_M480"));
-        DelegateHarness h(QStringLiteral("AB%2012"), QStringLiteral("QZ_M480"));
-        h.delegate->repeateMethod();
-        QCOMPARE(h.terminations, 0);
-    }
-
     void renamedPrinterQuits() {
         START_CUPSD(cupsd);
         QVERIFY(cupsd.AddQueue("QZ_M480", kUri, "Orvane QZ-M480 desk"));

@@ -276,30 +276,6 @@ class PresentationTest : public QObject {
         QVERIFY(h.delegate->statusIconView->pixmap().isNull());
     }
 
-    void mediaClassTitle_data() {
-        QTest::addColumn<QString>("raw");
-        QTest::addColumn<QString>("key");
-        QTest::newRow("empty") << QString() << QString();
-        QTest::newRow("1") << QStringLiteral("1") << QStringLiteral("mediaDigital");
-        QTest::newRow("2") << QStringLiteral("2") << QStringLiteral("mediaPremiumDigital");
-        QTest::newRow("3") << QStringLiteral("3") << QStringLiteral("mediaPurePremium");
-        QTest::newRow("1004") << QStringLiteral("1004") << QStringLiteral("mediaMetallic");
-        QTest::newRow("1023") << QStringLiteral("1023") << QStringLiteral("mediaSilverPearl");
-        QTest::newRow("7") << QStringLiteral("7") << QString();
-    }
-    void mediaClassTitle() {
-        QFETCH(QString, raw);
-        QFETCH(QString, key);
-        DelegateHarness h;
-        h.delegate->m_mediaClassStr_Log = raw;
-        h.delegate->setMediaGroupTitle();
-        const QString title = h.Text("mediaGroupTitle");
-        QCOMPARE(h.delegate->mediaInfoBox->title(),
-                 key.isEmpty() ? title + QStringLiteral("[ --- ]")
-                               : title + QStringLiteral("[ ") + h.Text(key.toLatin1()) +
-                                     QStringLiteral(" ]"));
-    }
-
     void codesAreReadAsLeadingIntegers() {
         using qzm::statusinfo::_IntegerValue;
         using qzm::statusinfo::_IntValue;
