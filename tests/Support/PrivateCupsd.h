@@ -1,0 +1,63 @@
+// A private CUPS scheduler for one test: its own ServerRoot in a temporary
+// folder, listening on a Unix socket only, reached by this process and its
+// children through CUPS_SERVER. Queues use stand-in backends in its private
+// ServerBin, so a device URI such as "ovbackend://..." is accepted.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qzm::test {
+
+class PrivateCupsd {
+  public:
+    PrivateCupsd();
+    // Stops the scheduler, restores CUPS_SERVER and removes the folder.
+    ~PrivateCupsd();
+    PrivateCupsd(const PrivateCupsd&) = delete;
+    PrivateCupsd& operator=(const PrivateCupsd&) = delete;
+
+    // Starts cupsd and points CUPS_SERVER at it. False, with the reason in
+    // Error(), when cupsd cannot run here (the caller skips its test).
+    bool Start();
+    void Stop();
+
+    // Adds an enabled raw queue; info becomes "printer-info" when not empty.
+    bool AddQueue(const std::string& name, const std::string& deviceUri,
+                  const std::string& info = "");
+    bool SetInfo(const std::string& name, const std::string& info);
+    bool DeleteQueue(const std::string& name);
+
+    // Adds another stand-in backend (scheme) next to "ovbackend".
+    bool AddBackend(const std::string& scheme);
+
+    const std::string& Error() const { return error_; }
+    const std::string& Socket() const { return socket_; }
+    const std::string& Folder() const { return folder_; }
+
+  private:
+    bool RunLpadmin(const std::vector<std::string>& arguments);
+
+    std::string folder_;
+    std::string socket_;
+    std::string error_;
+    std::string oldServer_;
+    bool hadOldServer_ = false;
+    int pid_ = -1;
+};
+
+// Points CUPS_SERVER at a socket where no scheduler listens, for as long as
+// it lives: the printer list is then not available.
+class UnreachableCupsServer {
+  public:
+    UnreachableCupsServer();
+    ~UnreachableCupsServer();
+    UnreachableCupsServer(const UnreachableCupsServer&) = delete;
+    UnreachableCupsServer& operator=(const UnreachableCupsServer&) = delete;
+
+  private:
+    std::string oldServer_;
+    bool hadOldServer_ = false;
+};
+
+}  // namespace qzm::test
