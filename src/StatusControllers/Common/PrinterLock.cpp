@@ -16,6 +16,12 @@ namespace {
 // used: its locks could be taken or replaced by that user.
 int OpenLockFolder() {
     const std::string folder = qzm::paths::Rooted(kPrinterLockFolder);
+    // "/run" is always there on a running system; under a test root it is
+    // made first.
+    const std::string parent = folder.substr(0, folder.rfind('/'));
+    if (::mkdir(parent.c_str(), 0755) != 0 && errno != EEXIST) {
+        return -1;
+    }
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
         return -1;
     }
