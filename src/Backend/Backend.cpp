@@ -124,7 +124,7 @@ int Level(const Reading& reading) {
 }
 
 void Report(StatusReporter& report, const Reading& reading) {
-    report.ReportStatus(reading.status);
+    report.ReportStatus(reading.status, "Printing.");
     report.ReportMarker(Level(reading));
 }
 

@@ -57,10 +57,6 @@ bool _NeedsAttention(int status) {
 
 std::string _StatusMessage(int status) {
     switch (status) {
-        case 0:
-            return "Printer is ready.";
-        case 1:
-            return "Printer is printing.";
         case kStatusCoverOpen:
             return "The printer's cover is open.";
         case kStatusScrapBox:
@@ -154,12 +150,16 @@ void StatusReporter::SetReason(const std::string& reason, bool present) {
     Line(std::string("STATE: ") + (present ? "+" : "-") + reason);
 }
 
-void StatusReporter::ReportStatus(int status) {
+void StatusReporter::ReportStatus(int status, std::string_view whenFine) {
     const std::set<std::string> wanted = _StateReasons(status);
     for (const char* reason : kManagedReasons) {
         SetReason(reason, wanted.count(reason) > 0);
     }
-    Info(_StatusMessage(status));
+    if (wanted.empty()) {
+        Info(whenFine);
+    } else {
+        Info(_StatusMessage(status));
+    }
 }
 
 void StatusReporter::ReportMarker(int level) {

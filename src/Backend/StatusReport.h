@@ -51,8 +51,9 @@ class StatusReporter {
 
     // Removes every managed reason that an earlier job may have left.
     void Reset();
-    // Brings the reasons and the state message in line with a status code.
-    void ReportStatus(int status);
+    // Brings the reasons in line with a status code; the state message
+    // becomes the status's own when it sets a reason, else whenFine.
+    void ReportStatus(int status, std::string_view whenFine = "Printer is ready.");
     // Sets the marker attributes when the level changed.
     void ReportMarker(int level);
     // Sets the state message.

@@ -31,13 +31,33 @@ class PrivateCupsd {
     // Adds another stand-in backend (scheme) next to "ovbackend".
     bool AddBackend(const std::string& scheme);
 
+    // Puts a real program in place as the backend of scheme, with mode 0700
+    // so that cupsd runs it as root, as the package installs its backend.
+    bool InstallBackend(const std::string& scheme, const std::string& program);
+
+    // Before Start: an environment variable that cupsd passes to every
+    // filter and backend it runs (cupsd clears their environment otherwise).
+    void SetEnv(const std::string& name, const std::string& value);
+    // Before Start: a PPD at "model/<relative>" of a private data folder
+    // (the rest of it links to the system's), where "lpadmin -m <relative>"
+    // finds it.
+    void AddModel(const std::string& relative, const std::string& ppd);
+    // Before Start: the scheduler's log level ("warn" unless set).
+    void SetLogLevel(const std::string& level) { logLevel_ = level; }
+    // The scheduler's error log as it stands.
+    std::string ErrorLog() const;
+
     const std::string& Error() const { return error_; }
     const std::string& Socket() const { return socket_; }
     const std::string& Folder() const { return folder_; }
 
   private:
     bool RunLpadmin(const std::vector<std::string>& arguments);
+    bool MakeDataFolder();
 
+    std::vector<std::pair<std::string, std::string>> environment_;
+    std::vector<std::pair<std::string, std::string>> models_;
+    std::string logLevel_ = "warn";
     std::string folder_;
     std::string socket_;
     std::string error_;
