@@ -126,6 +126,14 @@ bool PrivateCupsd::AddBackend(const std::string& scheme) {
                          fs::perms::others_read | fs::perms::others_exec);
 }
 
+bool PrivateCupsd::AddModel(const std::string& name, const std::string& file) {
+    const fs::path target = fs::path(folder_) / "data/model" / name;
+    std::error_code ec;
+    fs::create_directories(target.parent_path(), ec);
+    fs::copy_file(file, target, fs::copy_options::overwrite_existing, ec);
+    return !ec;
+}
+
 bool PrivateCupsd::InstallBackend(const std::string& scheme, const std::string& program) {
     const fs::path target = fs::path(folder_) / "bin/backend" / scheme;
     std::error_code ec;
@@ -142,50 +150,9 @@ void PrivateCupsd::SetEnv(const std::string& name, const std::string& value) {
     environment_.emplace_back(name, value);
 }
 
-void PrivateCupsd::AddModel(const std::string& relative, const std::string& ppd) {
-    models_.emplace_back(relative, ppd);
-}
-
 std::string PrivateCupsd::ErrorLog() const {
     std::ifstream in(fs::path(folder_) / "log/error_log");
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// A data folder of links to the system's, with the models added here.
-bool PrivateCupsd::MakeDataFolder() {
-    const fs::path data = fs::path(folder_) / "data";
-    std::error_code ec;
-    fs::create_directories(data / "model", ec);
-    for (const auto& entry : fs::directory_iterator(kSystemDataDir, ec)) {
-        if (entry.path().filename() != "model") {
-            fs::create_directory_symlink(entry.path(), data / entry.path().filename(), ec);
-        }
-    }
-    for (const auto& entry : fs::directory_iterator(fs::path(kSystemDataDir) / "model", ec)) {
-        fs::create_symlink(entry.path(), data / "model" / entry.path().filename(), ec);
-    }
-    for (const auto& [relative, ppd] : models_) {
-        const fs::path target = data / "model" / relative;
-        fs::create_directories(target.parent_path(), ec);
-        fs::copy_file(ppd, target, fs::copy_options::overwrite_existing, ec);
-        if (ec) {
-            return false;
-        }
-        fs::permissions(target,
-                        fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                            fs::perms::others_read,
-                        ec);
-    }
-    // Every folder on the way must be readable by the scheduler's user.
-    for (const auto& entry : fs::recursive_directory_iterator(data / "model", ec)) {
-        if (entry.is_directory() && !entry.is_symlink()) {
-            fs::permissions(entry.path(),
-                            fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                fs::perms::others_read | fs::perms::others_exec,
-                            ec);
-        }
-    }
-    return true;
 }
 
 bool PrivateCupsd::Start() {
@@ -214,6 +181,15 @@ bool PrivateCupsd::Start() {
             fs::create_directory_symlink(system, root / "bin" / sub, ec);
         }
     }
+    // The system's data files, but a model folder of our own.
+    fs::create_directories(root / "data/model", ec);
+    if (fs::exists(kSystemDataDir)) {
+        for (const auto& entry : fs::directory_iterator(kSystemDataDir, ec)) {
+            if (entry.path().filename() != "model") {
+                fs::create_symlink(entry.path(), root / "data" / entry.path().filename(), ec);
+            }
+        }
+    }
     if (!fs::exists(root / "bin/backend/ovbackend") && !AddBackend("ovbackend")) {
         error_ = "cannot write the stand-in backend";
         return false;
@@ -227,16 +203,9 @@ bool PrivateCupsd::Start() {
         const group* g = ::getgrgid(::getegid());
         user = std::string("SystemGroup ") + (g ? g->gr_name : "root") + "\n";
     }
-    std::string extra;
+    std::string environment;
     for (const auto& [name, value] : environment_) {
-        extra += "SetEnv " + name + " " + value + "\n";
-    }
-    if (!models_.empty()) {
-        if (!MakeDataFolder()) {
-            error_ = "cannot make the private data folder";
-            return false;
-        }
-        extra += "DataDir " + folder_ + "/data\n";
+        environment += "SetEnv " + name + " " + value + "\n";
     }
     WriteFile(root / "cupsd.conf",
               "Listen " + socket_ + "\nLogLevel " + logLevel_ +
@@ -249,7 +218,7 @@ bool PrivateCupsd::Start() {
                   "/spool\nTempDir " + folder_ + "/spool\nCacheDir " + folder_ +
                   "/cache\nStateDir " + folder_ + "/state\nErrorLog " + folder_ +
                   "/log/error_log\nAccessLog " + folder_ + "/log/access_log\nPageLog " + folder_ +
-                  "/log/page_log\n" + user + extra,
+                  "/log/page_log\nDataDir " + folder_ + "/data\n" + user + environment,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
                   fs::perms::others_read);
 

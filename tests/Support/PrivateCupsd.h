@@ -1,7 +1,8 @@
 // A private CUPS scheduler for one test: its own ServerRoot in a temporary
 // folder, listening on a Unix socket only, reached by this process and its
 // children through CUPS_SERVER. Queues use stand-in backends in its private
-// ServerBin, so a device URI such as "ovbackend://..." is accepted.
+// ServerBin, so a device URI such as "ovbackend://..." is accepted; its
+// DataDir holds the system's data files and a model folder of its own.
 #pragma once
 
 #include <string>
@@ -31,6 +32,11 @@ class PrivateCupsd {
     // Adds another stand-in backend (scheme) next to "ovbackend".
     bool AddBackend(const std::string& scheme);
 
+    // Puts a copy of file in the scheduler's model folder as name (a path
+    // inside it, such as "Library/Printers/PPDs/Contents/Resources/x.gz"),
+    // where "lpadmin -m name" finds it.
+    bool AddModel(const std::string& name, const std::string& file);
+
     // Puts a real program in place as the backend of scheme, with mode 0700
     // so that cupsd runs it as root, as the package installs its backend.
     bool InstallBackend(const std::string& scheme, const std::string& program);
@@ -38,10 +44,6 @@ class PrivateCupsd {
     // Before Start: an environment variable that cupsd passes to every
     // filter and backend it runs (cupsd clears their environment otherwise).
     void SetEnv(const std::string& name, const std::string& value);
-    // Before Start: a PPD at "model/<relative>" of a private data folder
-    // (the rest of it links to the system's), where "lpadmin -m <relative>"
-    // finds it.
-    void AddModel(const std::string& relative, const std::string& ppd);
     // Before Start: the scheduler's log level ("warn" unless set).
     void SetLogLevel(const std::string& level) { logLevel_ = level; }
     // The scheduler's error log as it stands.
@@ -53,11 +55,10 @@ class PrivateCupsd {
 
   private:
     bool RunLpadmin(const std::vector<std::string>& arguments);
-    bool MakeDataFolder();
 
     std::vector<std::pair<std::string, std::string>> environment_;
-    std::vector<std::pair<std::string, std::string>> models_;
     std::string logLevel_ = "warn";
+
     std::string folder_;
     std::string socket_;
     std::string error_;
