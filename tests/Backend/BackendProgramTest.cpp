@@ -178,10 +178,4 @@ TEST_F(BackendProgramTest, SigtermEndsTheJobAtOnceAndCleansUp) {
     EXPECT_FALSE(printer_->InterfaceOpen());
 }
 
-TEST_F(BackendProgramTest, WrongArgumentsAreAUsageError) {
-    BackendProcess backend(root_.Path(), {"7", "user"}, environment_);
-    EXPECT_EQ(backend.Wait(), CUPS_BACKEND_FAILED);
-    EXPECT_EQ(backend.Out(), "");
-}
-
 }  // namespace

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "BackendTestSupport.h"
-#include "DeviceUri.h"
 #include "PrintStatusFile.h"
 #include "StatusReport.h"
 
@@ -81,16 +80,6 @@ TEST(PrintStatusText, KeepsTheMediaAnswerFromItsThirdCharacter) {
     EXPECT_FALSE(_IsJobId("12345678901"));
     EXPECT_FALSE(_IsJobId(""));
     EXPECT_FALSE(_IsJobId("1/2"));
-}
-
-TEST(DeviceUriSerial, OnlyTheQueuesOwnPrefixCarriesASerial) {
-    std::string serial;
-    ASSERT_TRUE(_SerialFromDeviceUri(_MakeDeviceUri("AB%2012"), &serial));
-    EXPECT_EQ(serial, "AB%2012");
-    EXPECT_EQ(_MakeDeviceUri("X"), "ovbackend://Orvane%20Imaging%20Inc./M480?serial=X");
-    EXPECT_FALSE(
-        _SerialFromDeviceUri("ovbackend://Orvane%20Imaging%20Inc./M481?serial=X", &serial));
-    EXPECT_FALSE(_SerialFromDeviceUri("ovbackend://", &serial));
 }
 
 }  // namespace
