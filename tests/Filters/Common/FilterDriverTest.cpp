@@ -101,12 +101,6 @@ TEST_F(PageLoop, BatchesCopiesIntoSheets) {
     // One page, one copy, two per sheet: printed alone at the end, single media.
     EXPECT_EQ(Multicuts(Run("127x89mmx2", 2, {{64, 48, 1, Solid(1, 2, 3)}})),
               (std::vector<int>{1}));
-    // Three pages, one per sheet.
-    EXPECT_EQ(
-        Multicuts(
-            Run("127x89mmx2", 1,
-                {{8, 8, 1, Solid(1, 2, 3)}, {8, 8, 1, Solid(1, 2, 3)}, {8, 8, 1, Solid(1, 2, 3)}})),
-        (std::vector<int>{1, 1, 1}));
     // No copies: processed, placed nowhere; only the job's first MULTICUT.
     const auto none = Run("127x89mm", 1, {{8, 8, 0, Solid(1, 2, 3)}});
     EXPECT_TRUE(none.sheets.empty());
