@@ -226,7 +226,7 @@ TEST(EndToEnd, AJpegPrintedWithLpReachesThePrinterInSeconds) {
     std::printf("The job took %.2f s from lp to completed.\nThe backend told CUPS:\n", seconds);
     std::istringstream lines(log);
     for (std::string line; std::getline(lines, line);) {
-        for (const char* prefix : {"] STATE:", "] ATTR:"}) {
+        for (const char* prefix : {"] STATE:", "] ATTR:", "Set job-printer-state-message"}) {
             if (line.find(prefix) != std::string::npos) {
                 std::printf("  %s\n", line.c_str());
             }
