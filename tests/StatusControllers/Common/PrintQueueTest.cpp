@@ -149,69 +149,52 @@ TEST_F(PrintQueueTest, TheBaseQueueIsCreatedWhenThereIsNone) {
     EXPECT_EQ(Calls().size(), 1u);
 }
 
-struct NumberCase {
+// Existing queues (name and the serial in their URI) and the queue made.
+struct StepCase {
     const char* label;
-    std::vector<std::string> existing;
-    std::string name;
-    std::string description;
+    std::vector<std::pair<std::string, std::string>> existing;
+    int number;  // 0: the base queue
 };
 
-TEST_F(PrintQueueTest, ANumberedQueueTakesTheFirstFreeNumber) {
-    const std::vector<NumberCase> cases = {
-        {"1 and 2 give 3",
-         {"Orvane_Imaging_Inc__M480", "Orvane_Imaging_Inc__M480_2"},
-         "Orvane_Imaging_Inc__M480_3",
-         "Orvane Imaging Inc. M480 3"},
-        {"only 2 gives 1",
-         {"Orvane_Imaging_Inc__M480_2"},
-         "Orvane_Imaging_Inc__M480_1",
-         "Orvane Imaging Inc. M480 1"},
-        {"1, 3 and 4 give 2, names compared without case",
-         {"Orvane_Imaging_Inc__M480", "orvane_imaging_inc__m480_3", "Orvane_Imaging_Inc__M480_4"},
-         "Orvane_Imaging_Inc__M480_2",
-         "Orvane Imaging Inc. M480 2"},
-        {"other queues only give the base queue",
-         {"Office"},
-         "Orvane_Imaging_Inc__M480",
-         "Orvane Imaging Inc. M480"},
+TEST_F(PrintQueueTest, ANewQueueTakesTheFirstFreeNumberOrRedefinesTheBaseQueue) {
+    const std::string base = "Orvane_Imaging_Inc__M480";
+    const std::vector<StepCase> cases = {
+        {"1 and 2 give 3", {{base, "A"}, {base + "_2", "B"}}, 3},
+        {"only 2 gives 1", {{base + "_2", "B"}}, 1},
+        {"1, 3 and 4 give 2, names without case",
+         {{base, "A"}, {"orvane_imaging_inc__m480_3", "C"}, {base + "_4", "D"}},
+         2},
+        {"other queues only give the base queue", {{"Office", "A"}}, 0},
+        {"a URI with the serial and more", {{base + "_2", "QZ0001X"}}, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         for (const auto& [name, queue] : Queues()) {
             cupsd_.DeleteQueue(name);
         }
-        std::filesystem::remove(log_);
-        int other = 0;
-        for (const auto& name : c.existing) {
-            AddQueues({{name, kUri + std::string("OTHER") + std::to_string(++other)}});
+        fs::remove(log_);
+        for (const auto& [name, serial] : c.existing) {
+            AddQueues({{name, kUri + serial}});
         }
+        const std::string n = std::to_string(c.number);
+        const std::string name = c.number ? base + "_" + n : base;
+        const std::string description =
+            std::string("Orvane Imaging Inc. M480") + (c.number ? " " + n : "");
 
         EXPECT_TRUE(CheckAndMake_PrintQueue(kSerial));
-        EXPECT_EQ(Calls(), std::vector<Arguments>{Expected(c.name, c.description, kSerial)});
+        EXPECT_EQ(Calls(), std::vector<Arguments>{Expected(name, description, kSerial)});
         const auto queues = Queues();
-        ASSERT_EQ(queues.count(c.name), 1u);
-        EXPECT_EQ(queues.at(c.name).options.at("printer-info"), c.description);
-        EXPECT_EQ(queues.at(c.name).options.at("device-uri"), kUri + std::string(kSerial));
+        ASSERT_EQ(queues.count(name), 1u);
+        EXPECT_EQ(queues.at(name).options.at("printer-info"), description);
+        EXPECT_EQ(queues.at(name).options.at("device-uri"), kUri + std::string(kSerial));
     }
 }
 
-TEST_F(PrintQueueTest, AUriHoldingTheSerialSomeOtherWayGetsTheBaseQueueRedefined) {
-    // Neither counts as this printer's queue, but both hold its serial.
-    for (const char* uri : {"ovbackend://Orvane%20Imaging%20Inc./M480?serial=QZ0001X",
-                            "socket://printer.example/QZ0001"}) {
-        SCOPED_TRACE(uri);
-        for (const auto& [name, queue] : Queues()) {
-            cupsd_.DeleteQueue(name);
-        }
-        std::filesystem::remove(log_);
-        AddQueues({{"Orvane_Imaging_Inc__M480_2", uri}});
-
-        EXPECT_TRUE(CheckAndMake_PrintQueue(kSerial));
-        EXPECT_EQ(Calls(), std::vector<Arguments>{Expected("Orvane_Imaging_Inc__M480",
-                                                           "Orvane Imaging Inc. M480", kSerial)});
-        EXPECT_EQ(Queues().at("Orvane_Imaging_Inc__M480").options.at("device-uri"),
-                  kUri + std::string(kSerial));
-    }
+TEST_F(PrintQueueTest, AQueueOnAnotherBackendWithTheSerialGetsTheBaseQueueRedefined) {
+    AddQueues({{"Office", "socket://printer.example/QZ0001"}});
+    EXPECT_TRUE(CheckAndMake_PrintQueue(kSerial));
+    EXPECT_EQ(Calls(), std::vector<Arguments>{Expected("Orvane_Imaging_Inc__M480",
+                                                       "Orvane Imaging Inc. M480", kSerial)});
 }
 
 TEST_F(PrintQueueTest, ASerialReachesLpadminAsOneArgumentWithoutAShell) {
