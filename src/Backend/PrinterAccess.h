@@ -8,9 +8,9 @@
 
 #include "UsbBus.h"
 
-// USB identifiers of the QZ-M480.
-inline constexpr uint16_t kPrinterVendorId = 0x1343;
-inline constexpr uint16_t kPrinterProductId = 0x0480;
+// USB identifiers of the QZ-M480: the daemon's build constants.
+inline constexpr uint16_t kPrinterVendorId = QZM480_USB_VENDOR_ID;
+inline constexpr uint16_t kPrinterProductId = QZM480_USB_PRODUCT_ID;
 
 // The printers attached now, unopened, in the order the bus reports them.
 // Empty when the bus cannot be watched.
