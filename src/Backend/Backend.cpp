@@ -249,14 +249,13 @@ int RunJob(const JobContext& context) {
     statusFile.Write(first.media);
     Report(report, first);
 
-    Reading last = first;
     StreamSender::Hooks hooks;
     hooks.cancelled = context.cancelled;
     hooks.waiting = [&report] { report.Info("Waiting for the printer to take data."); };
     hooks.sheetSent = [&]() {
-        last = Read(interface);
-        Report(report, last);
-        return WaitUntilReady(interface, last, report, backoff);
+        const Reading now = Read(interface);
+        Report(report, now);
+        return WaitUntilReady(interface, now, report, backoff);
     };
     StreamSender sender(interface, hooks);
 
