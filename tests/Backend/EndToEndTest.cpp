@@ -20,7 +20,7 @@
 
 #include "../Support/PrivateCupsd.h"
 #include "../Support/TempRoot.h"
-#include "DeviceCmd.h"
+#include "BackendTestSupport.h"
 #include "EmulatorSocket.h"
 #include "PrintQueue.h"
 #include "StreamParser.h"
@@ -70,78 +70,39 @@ ipp_jstate_t WaitForJobEnd(std::chrono::seconds limit) {
     return static_cast<ipp_jstate_t>(0);
 }
 
-// The nearest of the picture's four colours: 0 red, 1 green, 2 blue, 3 white.
-int ColourClass(double r, double g, double b) {
-    const double colours[4][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
-    int best = 0;
-    double bestDistance = 1e18;
-    for (int i = 0; i < 4; ++i) {
-        const double d = (r - colours[i][0]) * (r - colours[i][0]) +
-                         (g - colours[i][1]) * (g - colours[i][1]) +
-                         (b - colours[i][2]) * (b - colours[i][2]);
-        if (d < bestDistance) {
-            bestDistance = d;
-            best = i;
-        }
-    }
-    return best;
-}
-
-// The colour classes of the sheet preview's quadrants (top left, top right,
-// bottom left, bottom right), inside the printed area (what is not white
-// paper, found on the cyan plane's red channel... any plane below 250).
-std::array<int, 4> Quadrants(const qzm::stream::Sheet& sheet) {
-    const auto& c = sheet.cyan;  // red of the preview
-    const auto& m = sheet.magenta;
-    const auto& y = sheet.yellow;
-    int left = c.width, right = -1, top = c.height, bottom = -1;
-    for (int row = 0; row < c.height; ++row) {
-        for (int col = 0; col < c.width; ++col) {
-            if (std::min({c.PictureRow(row)[col], m.PictureRow(row)[col], y.PictureRow(row)[col]}) <
-                200) {
-                left = std::min(left, col);
-                right = std::max(right, col);
-                top = std::min(top, row);
-                bottom = std::max(bottom, row);
-            }
-        }
-    }
-    std::array<int, 4> classes{};
-    if (right < left || bottom < top) {
-        return classes;
-    }
-    const int midX = (left + right) / 2;
-    const int midY = (top + bottom) / 2;
-    const int w = (right - left) / 4;
-    const int h = (bottom - top) / 4;
-    const int centres[4][2] = {
-        {midX - w, midY - h}, {midX + w, midY - h}, {midX - w, midY + h}, {midX + w, midY + h}};
+// The colour in the middle of each quarter of the sheet's preview (cyan
+// plane as red, magenta as green, yellow as blue), as bits red 4, green 2,
+// blue 1, clockwise from the top left corner.
+std::array<int, 4> QuarterColours(const qzm::stream::Sheet& sheet) {
+    const qzm::stream::Plane* planes[3] = {&sheet.cyan, &sheet.magenta, &sheet.yellow};
+    const int w = sheet.cyan.width;
+    const int h = sheet.cyan.height;
+    const int corners[4][2] = {
+        {w / 4, h / 4}, {3 * w / 4, h / 4}, {3 * w / 4, 3 * h / 4}, {w / 4, 3 * h / 4}};
+    std::array<int, 4> colours{};
     for (int q = 0; q < 4; ++q) {
-        double sum[3] = {0, 0, 0};
-        int count = 0;
-        for (int row = centres[q][1] - h / 2; row < centres[q][1] + h / 2; ++row) {
-            for (int col = centres[q][0] - w / 2; col < centres[q][0] + w / 2; ++col) {
-                sum[0] += c.PictureRow(row)[col];
-                sum[1] += m.PictureRow(row)[col];
-                sum[2] += y.PictureRow(row)[col];
-                ++count;
+        for (int p = 0; p < 3; ++p) {
+            long sum = 0;
+            for (int y = corners[q][1] - h / 16; y < corners[q][1] + h / 16; ++y) {
+                for (int x = corners[q][0] - w / 16; x < corners[q][0] + w / 16; ++x) {
+                    sum += planes[p]->PictureRow(y)[x];
+                }
             }
+            const long mean = sum / ((h / 8) * (w / 8));
+            colours[q] |= (mean > 128 ? 4 >> p : 0);
         }
-        classes[q] = ColourClass(sum[0] / count, sum[1] / count, sum[2] / count);
     }
-    return classes;
+    return colours;
 }
 
-// The quadrant classes of the picture turned by 0, 90, 180 and 270 degrees.
-bool MatchesSomeTurn(const std::array<int, 4>& seen) {
-    // Picture: red, green over blue, white. Clockwise order of the corners:
-    // top left, top right, bottom right, bottom left.
-    const int ring[4] = {0, 1, 3, 2};
-    const int seenRing[4] = {seen[0], seen[1], seen[3], seen[2]};
+// True when the colours are the picture's (red, green, white, blue clockwise
+// from the top left) in some quarter turn: the printer may feed it sideways.
+bool IsThePictureTurned(const std::array<int, 4>& seen) {
+    const int picture[4] = {4, 2, 7, 1};
     for (int turn = 0; turn < 4; ++turn) {
         bool same = true;
         for (int i = 0; i < 4; ++i) {
-            same = same && seenRing[(i + turn) % 4] == ring[i];
+            same = same && seen[(i + turn) % 4] == picture[i];
         }
         if (same) {
             return true;
@@ -237,15 +198,7 @@ TEST(EndToEnd, AJpegPrintedWithLpReachesThePrinterInSeconds) {
     EXPECT_LT(seconds, 30.0);
 
     // Every job packet arrived whole and makes one sheet.
-    std::vector<uint8_t> stream;
-    for (const auto& sheet : printer->Sheets()) {
-        for (const auto& p : sheet) {
-            DeviceCmd cmd(p.command.c_str(), p.subCommand.empty() ? nullptr : p.subCommand.c_str(),
-                          static_cast<int32_t>(p.payload.size()),
-                          p.payload.empty() ? nullptr : p.payload.data());
-            stream.insert(stream.end(), cmd.m_data, cmd.m_data + cmd.m_length);
-        }
-    }
+    const std::vector<uint8_t> stream = qzm::test::ReceivedJobBytes(*printer);
     qzm::stream::PacketReader reader(stream);
     qzm::stream::SheetCollector collector;
     qzm::stream::Packet packet;
@@ -259,9 +212,9 @@ TEST(EndToEnd, AJpegPrintedWithLpReachesThePrinterInSeconds) {
         sheets.push_back(collector.TakeSheet());
     }
     ASSERT_EQ(sheets.size(), 1u);
-    const auto quadrants = Quadrants(sheets[0]);
-    EXPECT_TRUE(MatchesSomeTurn(quadrants))
-        << quadrants[0] << quadrants[1] << quadrants[2] << quadrants[3];
+    const auto colours = QuarterColours(sheets[0]);
+    EXPECT_TRUE(IsThePictureTurned(colours))
+        << colours[0] << colours[1] << colours[2] << colours[3];
     EXPECT_FALSE(fs::exists(root / "/Library/Caches/Orvane/QZ-M480/Print_1.log"));
 }
 
