@@ -64,7 +64,7 @@ std::map<std::string, mode_t> ListTree(const std::string& root) {
 int InstallBuild(const std::string& assignments, std::string* output) {
     return RunShell("env -u QZM480_ROOT -u DESTDIR " + assignments + " " +
                         ShellQuote(QZM480_CMAKE_COMMAND) + " --install " +
-                        ShellQuote(QZM480_BUILD_DIR),
+                        ShellQuote(QZM480_BUILD_DIR) + " --component Unspecified",
                     output);
 }
 

@@ -36,7 +36,9 @@ std::map<std::string, mode_t> ListTree(const std::string& root);
 
 // Installs the build tree with "cmake --install", the given environment
 // assignments ("DESTDIR=... " and/or "QZM480_ROOT=...") in front. QZM480_ROOT
-// is unset otherwise.
+// is unset otherwise. Every install rule of the package is in the default
+// component; naming it keeps build/install_manifest.txt, the list of a real
+// installation, untouched.
 int InstallBuild(const std::string& assignments, std::string* output);
 
 }  // namespace qzm::test
