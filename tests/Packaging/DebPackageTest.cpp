@@ -111,9 +111,7 @@ void CheckContents(const std::map<std::string, Entry>& entries) {
          "-rwxr-xr-x"},
         {"/usr/lib/orvane-qzm480/UninstallQZ-M480.app/Contents/MacOS/UninstallQZ-M480",
          "-rwxr-xr-x"},
-#if QZM480_HAS_FILTER
         {qzm::paths::kFilter, "-rwxr-xr-x"},
-#endif
 #if QZM480_HAS_DAEMON
         {qzm::paths::kDaemon, "-rwxr-xr-x"},
         {qzm::paths::kDaemonUnit, "-rw-r--r--"},
@@ -149,13 +147,11 @@ void CheckContents(const std::map<std::string, Entry>& entries) {
 // apt must pull in every run-time dependency on a fresh machine.
 void CheckDepends(const std::string& depends) {
     SCOPED_TRACE("dependencies");
-    for (const char* package : {"libc6", "libstdc++6", "libcups2", "libqt6core6", "libqt6widgets6",
-                                "cups (>= 2.4)", "cups-client", "pkexec", "qt6-qpa-plugins"}) {
+    for (const char* package :
+         {"libc6", "libstdc++6", "libcups2", "libqt6core6", "libqt6widgets6", "liblcms2-2",
+          "cups (>= 2.4)", "cups-client", "pkexec", "qt6-qpa-plugins"}) {
         EXPECT_NE(depends.find(package), std::string::npos) << package << " missing in " << depends;
     }
-#if QZM480_HAS_FILTER
-    EXPECT_NE(depends.find("liblcms2-2"), std::string::npos) << depends;
-#endif
 #if QZM480_HAS_DAEMON
     EXPECT_NE(depends.find("libusb-1.0-0"), std::string::npos) << depends;
 #endif
