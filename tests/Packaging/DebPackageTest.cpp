@@ -112,10 +112,8 @@ void CheckContents(const std::map<std::string, Entry>& entries) {
         {"/usr/lib/orvane-qzm480/UninstallQZ-M480.app/Contents/MacOS/UninstallQZ-M480",
          "-rwxr-xr-x"},
         {qzm::paths::kFilter, "-rwxr-xr-x"},
-#if QZM480_HAS_DAEMON
         {qzm::paths::kDaemon, "-rwxr-xr-x"},
         {qzm::paths::kDaemonUnit, "-rw-r--r--"},
-#endif
     };
     for (const auto& [path, mode] : files) {
         const auto found = entries.find(path);
@@ -149,12 +147,9 @@ void CheckDepends(const std::string& depends) {
     SCOPED_TRACE("dependencies");
     for (const char* package :
          {"libc6", "libstdc++6", "libcups2", "libqt6core6", "libqt6widgets6", "liblcms2-2",
-          "cups (>= 2.4)", "cups-client", "pkexec", "qt6-qpa-plugins"}) {
+          "libusb-1.0-0", "cups (>= 2.4)", "cups-client", "pkexec", "qt6-qpa-plugins"}) {
         EXPECT_NE(depends.find(package), std::string::npos) << package << " missing in " << depends;
     }
-#if QZM480_HAS_DAEMON
-    EXPECT_NE(depends.find("libusb-1.0-0"), std::string::npos) << depends;
-#endif
 }
 
 // The maintainer scripts are executable shell scripts that parse.

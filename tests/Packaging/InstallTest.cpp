@@ -65,6 +65,8 @@ struct Expected {
 std::vector<Expected> DesignedFiles() {
     std::vector<Expected> files = {
         {qzm::paths::kFilter, 0755},
+        {qzm::paths::kDaemon, 0755},
+        {qzm::paths::kDaemonUnit, 0644},
         {qzm::paths::kPpd, 0644},
         {qzm::paths::kProfileM480, 0644},
         {qzm::paths::kProfileOV480, 0644},
@@ -82,10 +84,6 @@ std::vector<Expected> DesignedFiles() {
         {"/usr/share/icons/hicolor/256x256/apps/orvane-qzm480.png", 0644},
         {"/usr/share/icons/hicolor/scalable/apps/orvane-qzm480.svg", 0644},
     };
-#if QZM480_HAS_DAEMON
-    files.push_back({qzm::paths::kDaemon, 0755});
-    files.push_back({qzm::paths::kDaemonUnit, 0644});
-#endif
 #if QZM480_HAS_BACKEND
     files.push_back({qzm::paths::BackendPath(), 0700});
 #endif
@@ -212,6 +210,9 @@ TEST(UninstallAfterInstall, HelperRemovesExactlyThePackage) {
     // menu entries, theme icons), whose menu entries hide without their
     // programs.
     std::set<std::string> expected = {
+        "/etc",
+        "/etc/systemd",
+        "/etc/systemd/system",
         "/Library",
         "/Library/Caches",
         "/Library/ColorSync",
@@ -251,9 +252,6 @@ TEST(UninstallAfterInstall, HelperRemovesExactlyThePackage) {
         expected.insert(folder + "/apps/orvane-qzm480." +
                         (size == std::string("scalable") ? "svg" : "png"));
     }
-#if QZM480_HAS_DAEMON
-    expected.insert({"/etc", "/etc/systemd", "/etc/systemd/system"});
-#endif
 #if QZM480_HAS_BACKEND
     for (fs::path folder = fs::path(qzm::paths::BackendPath()).parent_path(); folder != "/";
          folder = folder.parent_path()) {
