@@ -7,7 +7,7 @@ GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 PAGE ?= 153x102mm
 RES ?= 300dpi
 
-.PHONY: setup configure build test asan-test sample bench clean
+.PHONY: setup configure build test asan-test sample bench deb clean
 
 setup:
 	bash scripts/setup.sh
@@ -38,6 +38,10 @@ bench:
 	cmake --build build-release -j $(JOBS) --target filter_bench
 	build-release/tests/Bench/filter_bench 153x204mm 300dpi
 	build-release/tests/Bench/filter_bench 153x204mm 600x600dpi
+
+# The Debian package, written into the build folder.
+deb: build
+	cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -1,0 +1,77 @@
+// The queue chooser of the status menu entry: which queues it offers, and
+// that it starts the launcher beside it with the queue name.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "PrivateCupsd.h"
+#include "QueueChooser.h"
+
+namespace fs = std::filesystem;
+using qzm::platform::PrinterEntry;
+using qzm::statuschooser::IsModelDeviceUri;
+using qzm::statuschooser::ModelQueues;
+using qzm::statuschooser::QueueLabel;
+
+namespace {
+
+constexpr char kUri[] = "ovbackend://Orvane%20Imaging%20Inc./M480?serial=A1%20B2";
+
+TEST(QueueChooser, OffersTheQueuesTheLauncherAccepts) {
+    EXPECT_TRUE(IsModelDeviceUri(kUri));
+    EXPECT_TRUE(IsModelDeviceUri("ovbackend://Orvane%20Imaging%20Inc./M480?serial=X"));
+    EXPECT_FALSE(IsModelDeviceUri("ovbackend://Orvane%20Imaging%20Inc./M480?serial="));
+    EXPECT_FALSE(IsModelDeviceUri("ovbackend://Orvane%20Imaging%20Inc./M480"));
+    EXPECT_FALSE(IsModelDeviceUri("usb://Orvane/M480?serial=A1"));
+    EXPECT_FALSE(IsModelDeviceUri("ovbackend://orvane/m480?serial=A1"));
+    EXPECT_FALSE(IsModelDeviceUri(""));
+
+    const std::vector<PrinterEntry> list = {
+        {"Shop", kUri, "Orvane_Imaging_Inc__M480"},
+        {"Office", "ipp://office/ipp/print", "Office"},
+        {"Orvane_Imaging_Inc__M480_2", std::string(kUri) + "3", "Orvane_Imaging_Inc__M480_2"}};
+    const auto queues = ModelQueues(list);
+    ASSERT_EQ(queues.size(), 2u);
+    EXPECT_EQ(QueueLabel(queues[0]), "Shop (Orvane_Imaging_Inc__M480)");
+    EXPECT_EQ(QueueLabel(queues[1]), "Orvane_Imaging_Inc__M480_2");
+}
+
+// With one QZ-M480 queue on the print server, the chooser asks nothing and
+// starts the launcher that lies beside it with that queue's name.
+TEST(QueueChooser, StartsTheLauncherBesideItForTheOnlyQueue) {
+    qzm::test::PrivateCupsd cupsd;
+    if (!cupsd.Start())
+        GTEST_SKIP() << "no private cupsd: " << cupsd.Error();
+    ASSERT_TRUE(cupsd.AddQueue("Orvane_Imaging_Inc__M480", kUri, "Photo corner"));
+    ASSERT_TRUE(cupsd.AddQueue("Other", "ovbackend://Other/Printer?serial=9"));
+
+    const fs::path folder = fs::path(cupsd.Folder()) / "MacOS";
+    fs::create_directories(folder);
+    fs::copy_file(QZM480_STATUSCHOOSER_PROGRAM, folder / "StatusChooserQZ-M480");
+    const fs::path record = folder / "launched";
+    std::ofstream(folder / "StatusUtilityQZ-M480")
+        << "#!/bin/sh\nprintf '%s|%s' \"$#\" \"$1\" > " << record.string() << ".tmp\nmv "
+        << record.string() << ".tmp " << record.string() << "\n";
+    fs::permissions(folder / "StatusUtilityQZ-M480", fs::perms::owner_all);
+
+    const std::string command =
+        "QT_QPA_PLATFORM=offscreen " + (folder / "StatusChooserQZ-M480").string();
+    ASSERT_EQ(WEXITSTATUS(std::system(command.c_str())), 0);
+    // The launcher runs detached: wait for its record.
+    for (int i = 0; i < 100 && !fs::exists(record); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    std::ifstream in(record);
+    std::string launched;
+    std::getline(in, launched);
+    EXPECT_EQ(launched, "1|Orvane_Imaging_Inc__M480");
+}
+
+}  // namespace
