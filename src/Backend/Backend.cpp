@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -300,6 +301,11 @@ int BackendMain(int argc, char** argv, const BusFactory& bus) {
                      argc > 0 ? argv[0] : "ovbackend");
         return CUPS_BACKEND_FAILED;
     }
+    // CUPS starts backends with the umask 077. The folders on the way to the
+    // cache folder that the backend may be the first to make must stay
+    // open to the filter (run as another user) and to the status window;
+    // every file of its own gets its mode explicitly.
+    ::umask(022);
     // SIGTERM cancels the job: every wait and transfer checks the flag, and
     // a blocked read returns, since the handler does not restart calls.
     struct sigaction action {};

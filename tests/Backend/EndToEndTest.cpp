@@ -1,7 +1,7 @@
 // Printing end to end: a JPEG printed with lp on a private CUPS scheduler,
 // on the queue the daemon's queue step makes, through CUPS's rasterizer,
-// rastertoqzm480 and ovbackend, to the emulated printer. The installed
-// layout is staged under QZM480_ROOT; the scheduler passes the root and the
+// rastertoqzm480 and ovbackend, to the emulated printer. The package is
+// installed under QZM480_ROOT; the scheduler passes the root and the
 // emulator's socket to the filter and the backend with SetEnv.
 #include <gtest/gtest.h>
 
@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "../Support/PrivateCupsd.h"
+#include "../Packaging/Staging.h"
 #include "../Support/TempRoot.h"
 #include "BackendTestSupport.h"
 #include "EmulatorSocket.h"
@@ -35,6 +36,7 @@ namespace {
 constexpr char kQueue[] = "Orvane_Imaging_Inc__M480";
 constexpr char kPpdModel[] = "Library/Printers/PPDs/Contents/Resources/QZ-M480.gz";
 constexpr char kFilterDesigned[] = "/Library/Printers/Orvane/Filters/rastertoqzm480";
+constexpr char kPpdDesigned[] = "/Library/Printers/PPDs/Contents/Resources/QZ-M480.gz";
 
 bool Shell(const std::string& command) {
     return std::system(command.c_str()) == 0;
@@ -123,24 +125,18 @@ TEST(EndToEnd, AJpegPrintedWithLpReachesThePrinterInSeconds) {
     fs::permissions(root.Path(), fs::perms::owner_all | fs::perms::group_read |
                                      fs::perms::group_exec | fs::perms::others_read |
                                      fs::perms::others_exec);
-    // The installed layout: the filter at its designed place and the PPD,
-    // whose filter line names that place under the root (CUPS itself knows
-    // nothing of QZM480_ROOT).
+    // The package installed under the root, as "cmake --install" puts it.
+    std::string output;
+    ASSERT_EQ(qzm::test::InstallBuild("QZM480_ROOT=" + qzm::test::ShellQuote(root.Path()), &output),
+              0)
+        << output;
+    // CUPS knows nothing of QZM480_ROOT: a private copy of the installed PPD
+    // names the installed filter under the root.
     const std::string filter = root / kFilterDesigned;
-    fs::create_directories(fs::path(filter).parent_path());
-    fs::create_directories(root / "/Library/Caches");
-    fs::copy_file(QZM480_FILTER, filter);
-    const std::string ppd = root / "/Library/Printers/PPDs/Contents/Resources/QZ-M480.gz";
-    fs::create_directories(fs::path(ppd).parent_path());
-    ASSERT_TRUE(Shell("gzip -dc '" + std::string(QZM480_PPD_GZ) + "' | sed 's|" + kFilterDesigned +
-                      "|" + filter + "|' | gzip -9 -n > '" + ppd + "'"));
-    for (const auto& entry : fs::recursive_directory_iterator(root.Path())) {
-        if (entry.is_directory()) {
-            fs::permissions(entry.path(), fs::perms::owner_all | fs::perms::group_read |
-                                              fs::perms::group_exec | fs::perms::others_read |
-                                              fs::perms::others_exec);
-        }
-    }
+    const std::string ppd = root.Path() + "/QZ-M480.gz";
+    ASSERT_TRUE(Shell("gzip -dc '" + root / kPpdDesigned + "' | sed 's|" + kFilterDesigned + "|" +
+                      filter + "|' | gzip -9 -n > '" + ppd + "'"));
+    ASSERT_TRUE(fs::exists(filter));
 
     qzm::emu::PrinterState state;
     state.serial = "QZ 0480";
