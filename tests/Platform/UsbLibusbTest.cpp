@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "MockUsbBus.h"
@@ -422,3 +423,49 @@ TEST_F(LibusbOnMockBus, PrinterRemovedInTheMiddleOfAnAnswer) {
 }
 
 }  // namespace
+
+// Two printers, each with its own worker, while the main thread handles bus
+// events: every worker's completions reach it, whichever thread handled them.
+TEST_F(LibusbOnMockBus, WorkersOfTwoPrintersExchangeAtTheSameTime) {
+    PrinterState second = Printer();
+    second.serial = "QZ0002";
+    second.status = 1000;
+    const std::vector<std::shared_ptr<EmulatedPrinter>> printers = {
+        EmulatedPrinter::Create(Printer()), EmulatedPrinter::Create(second)};
+    for (const auto& printer : printers) {
+        mock_->Plug(printer, false);
+    }
+    StartBus();
+    ASSERT_EQ(events_.Count(), 2u);
+    std::vector<qzm::usb::UsbEvent> arrivals;
+    std::vector<std::unique_ptr<qzm::usb::UsbInterface>> interfaces;
+    for (size_t i = 0; i < 2; ++i) {
+        arrivals.push_back(events_.Take(i));
+        interfaces.push_back(OpenInterface(*arrivals.back().device));
+        ASSERT_TRUE(interfaces.back());
+    }
+
+    constexpr int kExchanges = 100;
+    std::atomic<int> running{2};
+    std::vector<std::vector<int>> statuses(2);
+    std::vector<std::thread> workers;
+    for (size_t i = 0; i < 2; ++i) {
+        workers.emplace_back([&, i] {
+            for (int n = 0; n < kExchanges; ++n) {
+                statuses[i].push_back(GetStatus(interfaces[i].get()));
+            }
+            --running;
+        });
+    }
+    while (running > 0) {
+        bus_->HandleEvents(10);
+    }
+    for (std::thread& worker : workers) {
+        worker.join();
+    }
+    // Arrivals come in no fixed order: each worker saw only its own printer.
+    const std::set<std::set<int>> seen = {std::set<int>(statuses[0].begin(), statuses[0].end()),
+                                          std::set<int>(statuses[1].begin(), statuses[1].end())};
+    EXPECT_EQ(seen, (std::set<std::set<int>>{{0}, {1000}}));
+    EXPECT_EQ(statuses[0].size() + statuses[1].size(), 2u * kExchanges);
+}
