@@ -143,13 +143,14 @@ TEST_F(LibusbOnMockBus, AttachedPrinterArrivesBeforeStartReturnsAndLeavesWithThe
     ASSERT_TRUE(interface);
     EXPECT_EQ(GetStatus(interface.get()), 0);
 
-    mock_->Unplug(path);
+    printer->Remove();  // unplugged from the emulator's side: the mocked bus follows
     ASSERT_TRUE(WaitForEvents(2)) << "no removal notice";
     qzm::usb::UsbEvent removal = events_.Take(1);
     EXPECT_EQ(removal.kind, Kind::kRemoved);
     EXPECT_EQ(removal.id, arrival.id);
     EXPECT_FALSE(removal.device);
     EXPECT_EQ(GetStatus(interface.get()), kStatusUnknown) << "a gone printer answers nothing";
+    EXPECT_FALSE(mock_->Counters(path).claimed);
 }
 
 TEST_F(LibusbOnMockBus, HotplugReportsOnlyMatchingPrintersPluggedInLater) {
