@@ -34,26 +34,18 @@ constexpr uint8_t kEndpointIn = 0x82;
 std::vector<uint8_t> Descriptors(const emu::PrinterState& state) {
     const uint8_t vid0 = state.vendorId & 0xFF, vid1 = state.vendorId >> 8;
     const uint8_t pid0 = state.productId & 0xFF, pid1 = state.productId >> 8;
-    return {
-        18,   0x01, 0x00,
-        0x02, 0x00, 0x00,
-        0x00, 64,   vid0,
-        vid1, pid0, pid1,
-        0x00, 0x01, 1,
-        2,    3,    1,
-        9,    0x02, 32,
-        0,    1,    state.configurationValue,
-        0,    0xC0, 1,  // configuration
-        9,    0x04, state.interfaceNumber,
-        0,    2,    0x07,
-        0x01, 0x02, 0,  // interface
-        7,    0x05, kEndpointOut,
-        0x02, 0x00, 0x02,
-        0,  // bulk OUT, 512
-        7,    0x05, kEndpointIn,
-        0x02, 0x00, 0x02,
-        0,  // bulk IN, 512
+    const std::vector<std::vector<uint8_t>> parts = {
+        {18, 0x01, 0x00, 0x02, 0, 0, 0, 64, vid0, vid1, pid0, pid1, 0x00, 0x01, 1, 2, 3, 1},
+        {9, 0x02, 32, 0, 1, state.configurationValue, 0, 0xC0, 1},
+        {9, 0x04, state.interfaceNumber, 0, 2, 0x07, 0x01, 0x02, 0},
+        {7, 0x05, kEndpointOut, 0x02, 0x00, 0x02, 0},  // bulk, 512-byte packets
+        {7, 0x05, kEndpointIn, 0x02, 0x00, 0x02, 0},
     };
+    std::vector<uint8_t> bytes;
+    for (const auto& part : parts) {
+        bytes.insert(bytes.end(), part.begin(), part.end());
+    }
+    return bytes;
 }
 
 // Adds a device from name/value lists of sysfs attributes and udev properties.
