@@ -14,6 +14,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace qzm::test {
@@ -48,17 +49,21 @@ std::vector<uint8_t> Descriptors(const emu::PrinterState& state) {
     return bytes;
 }
 
-// Adds a device from name/value lists of sysfs attributes and udev properties.
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+// Adds a device with its sysfs attributes and udev properties.
 gchar* AddDevice(UMockdevTestbed* testbed, const char* name, const char* parent,
-                 const std::vector<std::string>& attributes,
-                 const std::vector<std::string>& properties) {
-    std::vector<gchar*> attributeList, propertyList;
-    for (const std::string& text : attributes)
-        attributeList.push_back(const_cast<gchar*>(text.c_str()));
-    for (const std::string& text : properties)
-        propertyList.push_back(const_cast<gchar*>(text.c_str()));
-    attributeList.push_back(nullptr);
-    propertyList.push_back(nullptr);
+                 const Pairs& attributes, const Pairs& properties) {
+    const auto list = [](const Pairs& pairs) {
+        std::vector<gchar*> flat;
+        for (const auto& [key, value] : pairs) {
+            flat.push_back(const_cast<gchar*>(key.c_str()));
+            flat.push_back(const_cast<gchar*>(value.c_str()));
+        }
+        flat.push_back(nullptr);
+        return flat;
+    };
+    std::vector<gchar*> attributeList = list(attributes), propertyList = list(properties);
     return umockdev_testbed_add_devicev(testbed, "usb", name, parent, attributeList.data(),
                                         propertyList.data());
 }
@@ -571,40 +576,20 @@ std::string MockUsbBus::Plug(std::shared_ptr<emu::EmulatedPrinter> printer, bool
 
     // sysfs attributes end with a newline, as the kernel writes them.
     const auto line = [](std::string text) { return text + "\n"; };
-    const std::vector<std::string> deviceAttributes = {"idVendor",
-                                                       line(vendorId),
-                                                       "idProduct",
-                                                       line(productId),
-                                                       "bcdDevice",
-                                                       line("0100"),
-                                                       "bDeviceClass",
-                                                       line("00"),
-                                                       "bNumConfigurations",
-                                                       line("1"),
-                                                       "bConfigurationValue",
-                                                       line(configuration),
-                                                       "bNumInterfaces",
-                                                       line(" 1"),
-                                                       "busnum",
-                                                       line("1"),
-                                                       "devnum",
-                                                       line(devnum),
-                                                       "speed",
-                                                       line("480"),
-                                                       "manufacturer",
-                                                       line("Orvane"),
-                                                       "product",
-                                                       line("QZ-M480"),
-                                                       "serial",
-                                                       line(state.serial),
-                                                       "dev",
-                                                       line(dev)};
-    const std::vector<std::string> deviceProperties = {
-        "DEVTYPE",      "usb_device", "DEVNAME",     devnode,
-        "BUSNUM",       "001",        "DEVNUM",      std::string(devnode).substr(17),
-        "MAJOR",        "189",        "MINOR",       minor,
-        "PRODUCT",      product,      "TYPE",        "0/0/0",
-        "ID_VENDOR_ID", vendorId,     "ID_MODEL_ID", productId};
+    const Pairs deviceAttributes = {
+        {"idVendor", line(vendorId)},      {"idProduct", line(productId)},
+        {"bcdDevice", line("0100")},       {"bDeviceClass", line("00")},
+        {"bNumConfigurations", line("1")}, {"bConfigurationValue", line(configuration)},
+        {"bNumInterfaces", line(" 1")},    {"busnum", line("1")},
+        {"devnum", line(devnum)},          {"speed", line("480")},
+        {"manufacturer", line("Orvane")},  {"product", line("QZ-M480")},
+        {"serial", line(state.serial)},    {"dev", line(dev)}};
+    const Pairs deviceProperties = {
+        {"DEVTYPE", "usb_device"},  {"DEVNAME", devnode},
+        {"BUSNUM", "001"},          {"DEVNUM", std::string(devnode).substr(17)},
+        {"MAJOR", "189"},           {"MINOR", minor},
+        {"PRODUCT", product},       {"TYPE", "0/0/0"},
+        {"ID_VENDOR_ID", vendorId}, {"ID_MODEL_ID", productId}};
     gchar* syspath = AddDevice(impl_->testbed, name, nullptr, deviceAttributes, deviceProperties);
     std::vector<uint8_t> descriptors = Descriptors(state);
     umockdev_testbed_set_attribute_binary(impl_->testbed, syspath, "descriptors",
@@ -613,16 +598,17 @@ std::string MockUsbBus::Plug(std::shared_ptr<emu::EmulatedPrinter> printer, bool
         std::string(name) + ":" + configuration + "." + std::to_string(state.interfaceNumber);
     char interfaceNumber[8];
     std::snprintf(interfaceNumber, sizeof interfaceNumber, "%02x", state.interfaceNumber);
-    const std::vector<std::string> interfaceAttributes = {
-        "bInterfaceNumber",   line(interfaceNumber),
-        "bAlternateSetting",  line(" 0"),
-        "bNumEndpoints",      line("02"),
-        "bInterfaceClass",    line("07"),
-        "bInterfaceSubClass", line("01"),
-        "bInterfaceProtocol", line("02")};
-    const std::vector<std::string> interfaceProperties = {
-        "DEVTYPE", "usb_interface", "PRODUCT", product,  "TYPE",
-        "0/0/0",   "INTERFACE",     "7/1/2",   "DRIVER", "usblp"};
+    const Pairs interfaceAttributes = {{"bInterfaceNumber", line(interfaceNumber)},
+                                       {"bAlternateSetting", line(" 0")},
+                                       {"bNumEndpoints", line("02")},
+                                       {"bInterfaceClass", line("07")},
+                                       {"bInterfaceSubClass", line("01")},
+                                       {"bInterfaceProtocol", line("02")}};
+    const Pairs interfaceProperties = {{"DEVTYPE", "usb_interface"},
+                                       {"PRODUCT", product},
+                                       {"TYPE", "0/0/0"},
+                                       {"INTERFACE", "7/1/2"},
+                                       {"DRIVER", "usblp"}};
     gchar* interfacePath = AddDevice(impl_->testbed, interfaceName.c_str(), syspath,
                                      interfaceAttributes, interfaceProperties);
     // The device node: umockdev gives it the character device's numbers, and
