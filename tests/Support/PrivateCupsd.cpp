@@ -134,6 +134,27 @@ bool PrivateCupsd::AddModel(const std::string& name, const std::string& file) {
     return !ec;
 }
 
+bool PrivateCupsd::InstallBackend(const std::string& scheme, const std::string& program) {
+    const fs::path target = fs::path(folder_) / "bin/backend" / scheme;
+    std::error_code ec;
+    fs::create_directories(target.parent_path(), ec);
+    fs::copy_file(program, target, fs::copy_options::overwrite_existing, ec);
+    if (ec) {
+        return false;
+    }
+    fs::permissions(target, fs::perms::owner_all, ec);
+    return !ec;
+}
+
+void PrivateCupsd::SetEnv(const std::string& name, const std::string& value) {
+    environment_.emplace_back(name, value);
+}
+
+std::string PrivateCupsd::ErrorLog() const {
+    std::ifstream in(fs::path(folder_) / "log/error_log");
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 bool PrivateCupsd::Start() {
     if (folder_.empty()) {
         error_ = "cannot make a temporary folder";
@@ -169,7 +190,7 @@ bool PrivateCupsd::Start() {
             }
         }
     }
-    if (!AddBackend("ovbackend")) {
+    if (!fs::exists(root / "bin/backend/ovbackend") && !AddBackend("ovbackend")) {
         error_ = "cannot write the stand-in backend";
         return false;
     }
@@ -182,9 +203,13 @@ bool PrivateCupsd::Start() {
         const group* g = ::getgrgid(::getegid());
         user = std::string("SystemGroup ") + (g ? g->gr_name : "root") + "\n";
     }
+    std::string environment;
+    for (const auto& [name, value] : environment_) {
+        environment += "SetEnv " + name + " " + value + "\n";
+    }
     WriteFile(root / "cupsd.conf",
-              "Listen " + socket_ +
-                  "\nLogLevel warn\nBrowsing No\n<Location />\n  Order allow,deny\n"
+              "Listen " + socket_ + "\nLogLevel " + logLevel_ +
+                  "\nBrowsing No\n<Location />\n  Order allow,deny\n"
                   "  Allow all\n</Location>\n",
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
                   fs::perms::others_read);
@@ -193,7 +218,7 @@ bool PrivateCupsd::Start() {
                   "/spool\nTempDir " + folder_ + "/spool\nCacheDir " + folder_ +
                   "/cache\nStateDir " + folder_ + "/state\nErrorLog " + folder_ +
                   "/log/error_log\nAccessLog " + folder_ + "/log/access_log\nPageLog " + folder_ +
-                  "/log/page_log\nDataDir " + folder_ + "/data\n" + user,
+                  "/log/page_log\nDataDir " + folder_ + "/data\n" + user + environment,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
                   fs::perms::others_read);
 

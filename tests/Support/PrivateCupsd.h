@@ -37,12 +37,27 @@ class PrivateCupsd {
     // where "lpadmin -m name" finds it.
     bool AddModel(const std::string& name, const std::string& file);
 
+    // Puts a real program in place as the backend of scheme, with mode 0700
+    // so that cupsd runs it as root, as the package installs its backend.
+    bool InstallBackend(const std::string& scheme, const std::string& program);
+
+    // Before Start: an environment variable that cupsd passes to every
+    // filter and backend it runs (cupsd clears their environment otherwise).
+    void SetEnv(const std::string& name, const std::string& value);
+    // Before Start: the scheduler's log level ("warn" unless set).
+    void SetLogLevel(const std::string& level) { logLevel_ = level; }
+    // The scheduler's error log as it stands.
+    std::string ErrorLog() const;
+
     const std::string& Error() const { return error_; }
     const std::string& Socket() const { return socket_; }
     const std::string& Folder() const { return folder_; }
 
   private:
     bool RunLpadmin(const std::vector<std::string>& arguments);
+
+    std::vector<std::pair<std::string, std::string>> environment_;
+    std::string logLevel_ = "warn";
 
     std::string folder_;
     std::string socket_;

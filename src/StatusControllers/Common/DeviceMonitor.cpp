@@ -9,6 +9,7 @@
 #include "InfoFile.h"
 #include "PhotoPrinterDevice.h"
 #include "PrintQueue.h"
+#include "PrinterLock.h"
 #include "StatusQueries.h"
 
 namespace {
@@ -195,6 +196,12 @@ void DeviceMonitor::thread_function(thdata* record) {
 }
 
 void DeviceMonitor::QueryPass(thdata* record) {
+    // A print job holds the printer's lock from start to end; the pass waits
+    // for the next cycle rather than take the printer from it.
+    PrinterLock lock(record->serialKnown ? record->serialNo : "");
+    if (lock.TryLock() == PrinterLock::kLockBusy) {
+        return;
+    }
     qzm::usb::UsbDevice* device = record->deviceInterface.get();
     if (!device || device->OpenSeize() != qzm::usb::kUsbOk) {
         return;

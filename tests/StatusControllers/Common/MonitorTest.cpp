@@ -19,6 +19,7 @@
 #include "DeviceMonitor.h"
 #include "DiagnosticReport.h"
 #include "EmulatedUsb.h"
+#include "PrinterLock.h"
 
 namespace {
 
@@ -191,6 +192,22 @@ TEST_F(MonitorTest, RequestFilesDrivePasses) {
     const size_t after = CountPackets(*printer, "STATUS");
     PumpCycles(monitor, 10);
     EXPECT_EQ(CountPackets(*printer, "STATUS"), after);
+}
+
+TEST_F(MonitorTest, NoPassWhileAPrintJobHoldsThePrintersLock) {
+    auto printer = Printer("QZ0001");
+    bus_.Attach(printer);
+    DeviceMonitor monitor(bus_, Settings());
+    ASSERT_EQ(Start(monitor), 0);
+    ASSERT_TRUE(Pump(monitor, [&] { return fs::exists(InfoFile("QZ0001")); }));
+    PrinterLock job("QZ0001");
+    ASSERT_EQ(job.TryLock(), PrinterLock::kLockTaken);
+    Request("QZ0001", "_UTIL");
+    printer->ClearTransfers();
+    PumpCycles(monitor, 5);
+    EXPECT_TRUE(printer->Transfers().empty());
+    job.Unlock();
+    ASSERT_TRUE(Pump(monitor, [&] { return CountPackets(*printer, "STATUS") > 0; }));
 }
 
 TEST_F(MonitorTest, AnArrivalGetsAWorkerAndAnUnplugTheDisconnectedFile) {

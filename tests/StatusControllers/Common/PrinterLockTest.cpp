@@ -1,0 +1,79 @@
+// The per-printer lock against the operating system: another process, the
+// folder's rights, links.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "../../Support/TempRoot.h"
+#include "PrinterLock.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Runs body in a child process and returns its exit status.
+int InChild(const std::function<int()>& body) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(PrinterLock, ExcludesAnotherProcessUntilReleased) {
+    qzm::test::TempRoot root;
+    PrinterLock lock("AB%2012");
+    ASSERT_EQ(lock.TryLock(), PrinterLock::kLockTaken);
+    EXPECT_EQ(lock.TryLock(), PrinterLock::kLockTaken);  // held already
+    EXPECT_EQ(InChild([] { return PrinterLock("AB%2012").TryLock(); }), PrinterLock::kLockBusy);
+    // Another printer's lock is free.
+    EXPECT_EQ(InChild([] { return PrinterLock("OTHER").TryLock(); }), PrinterLock::kLockTaken);
+    lock.Unlock();
+    EXPECT_EQ(InChild([] { return PrinterLock("AB%2012").TryLock(); }), PrinterLock::kLockTaken);
+
+    const std::string folder = root / kPrinterLockFolder;
+    struct stat info {};
+    ASSERT_EQ(::lstat(folder.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+    EXPECT_EQ(info.st_mode & 07777, 0700u);
+    ASSERT_EQ(::lstat((folder + "/AB%2012.lock").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+}
+
+TEST(PrinterLock, AHolderThatDiesReleasesIt) {
+    qzm::test::TempRoot root;
+    // The child takes the lock and ends without unlocking.
+    EXPECT_EQ(InChild([] {
+                  auto* leaked = new PrinterLock("S1");
+                  return leaked->TryLock();
+              }),
+              PrinterLock::kLockTaken);
+    PrinterLock lock("S1");
+    EXPECT_EQ(lock.TryLock(), PrinterLock::kLockTaken);
+}
+
+TEST(PrinterLock, RefusesUnsafeSerialsAndFoldersOthersControl) {
+    qzm::test::TempRoot root;
+    EXPECT_EQ(PrinterLock("../x").TryLock(), PrinterLock::kLockUnavailable);
+    EXPECT_EQ(PrinterLock("").TryLock(), PrinterLock::kLockUnavailable);
+    EXPECT_FALSE(fs::exists(root / "/run/x.lock"));
+
+    const std::string folder = root / kPrinterLockFolder;
+    fs::create_directories(root / "/elsewhere");
+    fs::create_directories(root / "/run");
+    fs::create_directory_symlink(root / "/elsewhere", folder);
+    EXPECT_EQ(PrinterLock("S1").TryLock(), PrinterLock::kLockUnavailable);
+    EXPECT_TRUE(fs::is_empty(root / "/elsewhere"));
+
+    fs::remove(folder);
+    fs::create_directory(folder);
+    fs::permissions(folder, fs::perms::all);  // world-writable
+    EXPECT_EQ(PrinterLock("S1").TryLock(), PrinterLock::kLockUnavailable);
+}
+
+}  // namespace
