@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: setup configure build test asan-test clean
+.PHONY: setup configure build test asan-test fuzz clean
 
 setup:
 	bash scripts/setup.sh
@@ -24,5 +24,10 @@ asan-test: setup
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# Builds the fuzz targets with clang and runs each for SECONDS seconds.
+SECONDS ?= 60
+fuzz:
+	bash scripts/fuzz.sh $(SECONDS)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz
