@@ -15,11 +15,26 @@ namespace {
 
 // The options the filter looks up in the PPD.
 constexpr const char* kNames[] = {
-    "PageSize",        "Resolution",       "OvpBorder",     "OvpOvercoatFinish",
-    "Ovp2InchCut",     "OvpPrintRetry",    "OvpPrintSpeed", "OvpDecurl",
-    "OvpICM",          "OvpSharpness",     "OvpGamma",      "OvpBrightness",
-    "OvpContrast",     "OvpChroma",        "OvpICCProfile", "OvpColorAdjustment",
-    "OvpGammaRed",     "OvpBrightnessRed", "",              "Ovp",
+    "PageSize",
+    "Resolution",
+    "OvpBorder",
+    "OvpOvercoatFinish",
+    "Ovp2InchCut",
+    "OvpPrintRetry",
+    "OvpPrintSpeed",
+    "OvpDecurl",
+    "OvpICM",
+    "OvpSharpness",
+    "OvpGamma",
+    "OvpBrightness",
+    "OvpContrast",
+    "OvpChroma",
+    "OvpICCProfile",
+    "OvpColorAdjustment",
+    "OvpGammaRed",
+    "OvpBrightnessRed",
+    "",
+    "Ovp",
 };
 constexpr size_t kNameCount = sizeof kNames / sizeof kNames[0];
 

@@ -19,8 +19,7 @@ constexpr char kFill = '\x5A';
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string root = qzm::fuzz::MakeProcessRoot();
-    static const std::string file =
-        root + std::string(qzm::paths::kCacheFolder) + "/Print_7.log";
+    static const std::string file = root + std::string(qzm::paths::kCacheFolder) + "/Print_7.log";
     qzm::fuzz::Input input(data, size);
     const char* key = kKeys[input.Byte() % kKeyCount];
     // Output buffers from 1 to 300 bytes, exactly as large as announced so

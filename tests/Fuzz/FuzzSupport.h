@@ -95,9 +95,11 @@ inline void WriteWholeFile(const std::string& path, std::string_view bytes) {
 inline bool IsUtf8(std::string_view text) {
     for (size_t at = 0; at < text.size();) {
         const auto lead = static_cast<uint8_t>(text[at]);
-        size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3
-                                      : (lead & 0xF8) == 0xF0   ? 4
-                                                                : 0;
+        size_t length = lead < 0x80             ? 1
+                        : (lead & 0xE0) == 0xC0 ? 2
+                        : (lead & 0xF0) == 0xE0 ? 3
+                        : (lead & 0xF8) == 0xF0 ? 4
+                                                : 0;
         if (length == 0 || at + length > text.size()) {
             return false;
         }

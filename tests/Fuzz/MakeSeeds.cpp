@@ -106,8 +106,9 @@ void PpdSeeds(const fs::path& out, const std::string& ppdPath) {
         }
     }
     seeds.Add(Byte(0) + Byte(1) + ppd);
-    seeds.Add(Byte(10) + Byte(15) + "*PPD-Adobe: \"4.3\"\n*DefaultOvpGamma: 20 more words\n"
-                                    "*DefaultResolution:300dpi\n*DefaultPageSize: \n");
+    seeds.Add(Byte(10) + Byte(15) +
+              "*PPD-Adobe: \"4.3\"\n*DefaultOvpGamma: 20 more words\n"
+              "*DefaultResolution:300dpi\n*DefaultPageSize: \n");
     // The same PPD compressed, as the queue's PPD is installed.
     const fs::path gz = seeds.Path("compressed.tmp");
     if (cups_file_t* file = cupsFileOpen(gz.c_str(), "w9")) {
@@ -129,8 +130,9 @@ void PrintStatusSeeds(const fs::path& out) {
 void DaemonSeeds(const fs::path& out) {
     SeedWriter seeds(out, "fuzz_daemon_response");
     // Single queries (mode 0), in the order of the harness's query table.
-    const char* data[] = {"00000\r\n", "QZ 0001\r\n", "1.05\r\n",     "01200\r\n", "00000400\r\n",
-                          "00000123\r\n", "0000042\r\n", "00000000\r\n", "00\r\n"};
+    const char* data[] = {"00000\r\n",   "QZ 0001\r\n",  "1.05\r\n",
+                          "01200\r\n",   "00000400\r\n", "00000123\r\n",
+                          "0000042\r\n", "00000000\r\n", "00\r\n"};
     for (int i = 0; i < 9; ++i) {
         seeds.Add(Byte(0) + Byte(i) + Answer(data[i]));
     }
