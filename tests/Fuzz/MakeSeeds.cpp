@@ -189,6 +189,50 @@ void StreamSeeds(const fs::path& out) {
     seeds.Add(Byte(0) + PlaneBmp(1, 1));
 }
 
+// A device-ID reply: 2-byte big-endian length counting itself, then the text.
+std::string DeviceIdReply(const std::string& text) {
+    const size_t length = text.size() + 2;
+    return Byte(static_cast<int>(length >> 8)) + Byte(static_cast<int>(length & 0xFF)) + text;
+}
+
+void DeviceIdSeeds(const fs::path& out) {
+    SeedWriter seeds(out, "fuzz_device_id");
+    const std::string id = "MFG:Orvane;MDL:QZ-M480;CLS:PRINTER;";
+    seeds.Add(Byte(0) + Byte(1) + Byte(0) + DeviceIdReply(id));
+    seeds.Add(Byte(1) + Byte(1) + Byte(0) + DeviceIdReply(id));
+    seeds.Add(Byte(1) + Byte(2) + Byte(1) +
+              DeviceIdReply("MANUFACTURER:Orvane; model: QZ-M480 ;" + std::string(300, 'x')));
+    seeds.Add(Byte(0) + Byte(1) + Byte(0) + DeviceIdReply(" MDL:A;MODEL:B"));
+}
+
+void QueueUriSeeds(const fs::path& out) {
+    SeedWriter seeds(out, "fuzz_queue_uri");
+    const std::string uri = "ovbackend://Orvane%20Imaging%20Inc./M480?serial=";
+    seeds.Add(Byte(7) + Byte(0) + "AB%2012" + uri + "AB%2012");
+    seeds.Add(Byte(5) + Byte(2) + "$(id)" + uri + "$(id)");
+    seeds.Add(Byte(2) + Byte(1) + "AB" + "usb://Orvane/M480?serial=AB");
+}
+
+void FilterPageSeeds(const fs::path& out) {
+    SeedWriter seeds(out, "fuzz_filter_page");
+    // Options line, page count, then per page: width, height, colour space,
+    // bits, order, x and y resolution, copies, orientation, page size; then
+    // the pixels.
+    const std::string page = Byte(31) + Byte(23) + Byte(0) + Byte(0) + Byte(1) + Byte(1) + Byte(1) +
+                             Byte(1) + Byte(0) + Byte(0);
+    std::string pixels;
+    for (int i = 0; i < 96; ++i) {
+        pixels += Byte(i * 37);
+    }
+    seeds.Add("PageSize=127x89mm\n" + Byte(0) + page + pixels);
+    seeds.Add("PageSize=127x89mmx2 OvpSharpness=3 OvpGamma=12\n" + Byte(2) + page + page + page +
+              pixels);
+    seeds.Add("media=153x102mm OvpICM=OFF com.apple.print.preset.Orientation..n.=2\n" + Byte(0) +
+              page + pixels);
+    seeds.Add("Resolution=600x600dpi OvpBorder=ON OvpColorAdjustment=ON OvpBrightnessRed=20\n" +
+              Byte(1) + page + page + pixels);
+}
+
 void HelperSeeds(const fs::path& out) {
     SeedWriter seeds(out, "fuzz_helper_request");
     seeds.Add("{\"Uninstall\":\"Uninstall\"}\n");
@@ -211,5 +255,8 @@ int main(int argc, char** argv) {
     LauncherSeeds(out);
     StreamSeeds(out);
     HelperSeeds(out);
+    DeviceIdSeeds(out);
+    FilterPageSeeds(out);
+    QueueUriSeeds(out);
     return 0;
 }
