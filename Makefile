@@ -4,7 +4,10 @@ ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: setup configure build test asan-test fuzz clean
+PAGE ?= 153x102mm
+RES ?= 300dpi
+
+.PHONY: setup configure build test asan-test sample bench fuzz clean
 
 setup:
 	bash scripts/setup.sh
@@ -23,6 +26,18 @@ asan-test: setup
 	cmake -S . -B $(ASAN_BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DQZM480_SANITIZE=ON
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Prints the built-in sample page to out/sample.qzm480 with a preview PNG.
+sample: setup
+	$(MAKE) build
+	bash scripts/sample.sh $(BUILD) $(PAGE) $(RES)
+
+# Whole pages through the filter's image path (Release build, not in ctest).
+bench:
+	cmake -S . -B build-release $(GENERATOR) -DCMAKE_BUILD_TYPE=Release
+	cmake --build build-release -j $(JOBS) --target filter_bench
+	build-release/tests/Bench/filter_bench 153x204mm 300dpi
+	build-release/tests/Bench/filter_bench 153x204mm 600x600dpi
 
 # Builds the fuzz targets with clang and runs each for SECONDS seconds.
 SECONDS ?= 60

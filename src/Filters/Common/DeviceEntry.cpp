@@ -54,7 +54,9 @@ void ReadChannels(const char* combined, const char* const (&channels)[3], int nu
 
 DeviceEntry::DeviceEntry() = default;
 
-DeviceEntry::~DeviceEntry() = default;
+DeviceEntry::~DeviceEntry() {
+    FreeMediaBuffer();
+}
 
 void DeviceEntry::SetPaperRotate(int, cups_option_t*, ppdfile_s*) {
     m_paperRotate = false;

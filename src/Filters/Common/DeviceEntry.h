@@ -15,6 +15,7 @@
 #include "Common.h"
 #include "DeviceCmd.h"
 #include "DeviceMediaBufferInfo.h"
+#include "PhotoImageBuffer.h"
 
 // One row of a model's overcoat finish table, and the validated finish of a
 // job.
@@ -83,10 +84,21 @@ class DeviceEntry {
     int SendDecurl(int numOptions, cups_option_t* options, ppdfile_s* ppd);
     int SendSysTime(int numOptions, cups_option_t* options, ppdfile_s* ppd);
 
-    // The page-image operations (MakeImageData, SetImageData, SendImageData,
-    // PrintImageData, SendMediaSize, FreeMediaBuffer) and the image buffer
-    // m_imageBuffer, held by value ahead of every other field, join here.
+    // Page images. MakeImageData colour-processes a page (pixels as the
+    // driver fills them, taken over) and returns the image, which the caller
+    // releases with IL_FreeBitmap and free(), or null. SetImageData stores an
+    // image's planes in a slot of the coming sheet. SendImageData prints the
+    // images of slots 0 ... count - 1 on one sheet and PrintImageData writes
+    // a sheet's packets for a media; both return 1 when the planes went out,
+    // else 0. SendMediaSize writes "IMAGE"/"MULTICUT" and returns 1.
+    _tagBITMAPHANDLE* MakeImageData(uint8_t* pixels, int64_t width, int64_t height, int32_t slot);
+    void SetImageData(int32_t slot, const _tagBITMAPHANDLE* image);
+    int SendImageData(int imageCount);
+    int PrintImageData(const DeviceMediaBufferInfo& info);
+    int SendMediaSize(const DeviceMediaBufferInfo& info);
+    void FreeMediaBuffer();
 
+    PhotoImageBuffer m_imageBuffer;
     DeviceMediaBufferInfo m_mediaInfo;
     DeviceOvercoatInfo m_overcoatInfo;
     // Settings block: copied in this order into the image buffer before

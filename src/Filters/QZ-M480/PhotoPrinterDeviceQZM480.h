@@ -31,6 +31,7 @@ class DeviceEntry_QZM480 : private DeviceEntry {
     // The shared printer object stays a non-public base; the driver reaches
     // its operations and fields through these names.
     using DeviceEntry::DeviceIO;
+    using DeviceEntry::FreeMediaBuffer;
     using DeviceEntry::GetICCProfile;
     using DeviceEntry::m_border;
     using DeviceEntry::m_brightness;
@@ -40,6 +41,7 @@ class DeviceEntry_QZM480 : private DeviceEntry {
     using DeviceEntry::m_gamma;
     using DeviceEntry::m_iccProfilePath;
     using DeviceEntry::m_icm;
+    using DeviceEntry::m_imageBuffer;
     using DeviceEntry::m_mediaInfo;
     using DeviceEntry::m_multiLayout;
     using DeviceEntry::m_overcoatInfo;
@@ -47,8 +49,12 @@ class DeviceEntry_QZM480 : private DeviceEntry {
     using DeviceEntry::m_resolution;
     using DeviceEntry::m_resolutionMode;
     using DeviceEntry::m_sharpness;
+    using DeviceEntry::MakeImageData;
+    using DeviceEntry::PrintImageData;
     using DeviceEntry::SendCutterMode;
     using DeviceEntry::SendDecurl;
+    using DeviceEntry::SendImageData;
+    using DeviceEntry::SendMediaSize;
     using DeviceEntry::SendOvercoatFinish;
     using DeviceEntry::SendPrintRetry;
     using DeviceEntry::SendPrintSpeed;
@@ -60,6 +66,7 @@ class DeviceEntry_QZM480 : private DeviceEntry {
     using DeviceEntry::SetGamma;
     using DeviceEntry::SetICCProfile;
     using DeviceEntry::SetICM;
+    using DeviceEntry::SetImageData;
     using DeviceEntry::SetIntensity;
     using DeviceEntry::SetResolution;
     using DeviceEntry::SetSaturation;
