@@ -10,10 +10,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -35,6 +37,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kPages = 3;
 constexpr int kCancelledRuns = 12;
+// The filter waits a second for the print-status file before it starts.
+constexpr auto kStatusWait = std::chrono::seconds(1);
 
 // A job of kPages pages of one page size, as CUPS's rasterizer writes it.
 bool WriteJob(const std::string& path) {
@@ -60,16 +64,16 @@ bool WriteJob(const std::string& path) {
     return ::close(fd) == 0;
 }
 
-struct Run {
+struct FilterRun {
     int status = 0;
     std::vector<uint8_t> output;
     Clock::duration took{};
 };
 
 // Runs the filter on the job; with a delay, SIGTERM follows after it.
-Run RunFilter(const std::string& job, const std::string& output,
-              std::optional<Clock::duration> cancelAfter) {
-    Run run;
+FilterRun RunFilter(const std::string& job, const std::string& output,
+                    std::optional<Clock::duration> cancelAfter) {
+    FilterRun run;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -124,27 +128,35 @@ TEST(SigtermAttackTest, AJobCancelledAtAnyMomentLeavesWholePackets) {
     const std::string output = root / "/out.prn";
     ASSERT_TRUE(WriteJob(job));
 
-    const Run full = RunFilter(job, output, std::nullopt);
+    const FilterRun full = RunFilter(job, output, std::nullopt);
     ASSERT_TRUE(WIFEXITED(full.status) && WEXITSTATUS(full.status) == 0) << full.status;
     ASSERT_TRUE(PacketsAreWhole(full.output));
     const auto parsed = qzm::stream::ParseStream(full.output);
     ASSERT_EQ(parsed.sheets.size(), static_cast<size_t>(kPages));
 
-    // Cancel at random moments over the whole run, mostly after the filter's
-    // wait for the print-status file, when the sheets are being written.
+    // Cancel at random moments: a few over the whole run, most after the
+    // filter's one-second wait for the print-status file, while the sheets
+    // are being made and written.
     const unsigned seed = std::random_device{}();
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 random(seed);
     std::uniform_real_distribution<double> moment(0.0, 1.0);
+    const auto writing = std::max(full.took - kStatusWait, Clock::duration{});
+    int cut = 0;
     for (int i = 0; i < kCancelledRuns; ++i) {
-        const auto after = std::chrono::duration_cast<Clock::duration>(full.took * moment(random));
-        const Run cancelled = RunFilter(job, output, after);
+        const auto after = std::chrono::duration_cast<Clock::duration>(
+            i < 2 ? full.took * moment(random) : kStatusWait + writing * moment(random));
+        const FilterRun cancelled = RunFilter(job, output, after);
         SCOPED_TRACE("cancelled after " +
                      std::to_string(std::chrono::duration<double>(after).count()) + " s");
         EXPECT_TRUE(WIFEXITED(cancelled.status)) << cancelled.status;
         EXPECT_TRUE(PacketsAreWhole(cancelled.output));
         EXPECT_LE(cancelled.output.size(), full.output.size());
+        cut += !cancelled.output.empty() && cancelled.output.size() < full.output.size();
     }
+    // The moments did reach the writing of the job.
+    EXPECT_GT(cut, 0) << "the whole job took " << std::chrono::duration<double>(full.took).count()
+                      << " s";
 }
 
 }  // namespace
