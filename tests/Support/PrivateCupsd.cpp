@@ -30,6 +30,7 @@ namespace {
 constexpr char kCupsd[] = "/usr/sbin/cupsd";
 constexpr char kLpadmin[] = "/usr/sbin/lpadmin";
 constexpr char kSystemServerBin[] = "/usr/lib/cups";
+constexpr char kSystemDataDir[] = "/usr/share/cups";
 
 // Runs a program with its output thrown away; returns its exit status, or
 // -1 when it could not run. With wait false, returns its process id.
@@ -125,6 +126,14 @@ bool PrivateCupsd::AddBackend(const std::string& scheme) {
                          fs::perms::others_read | fs::perms::others_exec);
 }
 
+bool PrivateCupsd::AddModel(const std::string& name, const std::string& file) {
+    const fs::path target = fs::path(folder_) / "data/model" / name;
+    std::error_code ec;
+    fs::create_directories(target.parent_path(), ec);
+    fs::copy_file(file, target, fs::copy_options::overwrite_existing, ec);
+    return !ec;
+}
+
 bool PrivateCupsd::Start() {
     if (folder_.empty()) {
         error_ = "cannot make a temporary folder";
@@ -151,6 +160,15 @@ bool PrivateCupsd::Start() {
             fs::create_directory_symlink(system, root / "bin" / sub, ec);
         }
     }
+    // The system's data files, but a model folder of our own.
+    fs::create_directories(root / "data/model", ec);
+    if (fs::exists(kSystemDataDir)) {
+        for (const auto& entry : fs::directory_iterator(kSystemDataDir, ec)) {
+            if (entry.path().filename() != "model") {
+                fs::create_symlink(entry.path(), root / "data" / entry.path().filename(), ec);
+            }
+        }
+    }
     if (!AddBackend("ovbackend")) {
         error_ = "cannot write the stand-in backend";
         return false;
@@ -175,7 +193,7 @@ bool PrivateCupsd::Start() {
                   "/spool\nTempDir " + folder_ + "/spool\nCacheDir " + folder_ +
                   "/cache\nStateDir " + folder_ + "/state\nErrorLog " + folder_ +
                   "/log/error_log\nAccessLog " + folder_ + "/log/access_log\nPageLog " + folder_ +
-                  "/log/page_log\n" + user,
+                  "/log/page_log\nDataDir " + folder_ + "/data\n" + user,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
                   fs::perms::others_read);
 

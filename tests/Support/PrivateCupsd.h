@@ -1,7 +1,8 @@
 // A private CUPS scheduler for one test: its own ServerRoot in a temporary
 // folder, listening on a Unix socket only, reached by this process and its
 // children through CUPS_SERVER. Queues use stand-in backends in its private
-// ServerBin, so a device URI such as "ovbackend://..." is accepted.
+// ServerBin, so a device URI such as "ovbackend://..." is accepted; its
+// DataDir holds the system's data files and a model folder of its own.
 #pragma once
 
 #include <string>
@@ -30,6 +31,11 @@ class PrivateCupsd {
 
     // Adds another stand-in backend (scheme) next to "ovbackend".
     bool AddBackend(const std::string& scheme);
+
+    // Puts a copy of file in the scheduler's model folder as name (a path
+    // inside it, such as "Library/Printers/PPDs/Contents/Resources/x.gz"),
+    // where "lpadmin -m name" finds it.
+    bool AddModel(const std::string& name, const std::string& file);
 
     const std::string& Error() const { return error_; }
     const std::string& Socket() const { return socket_; }

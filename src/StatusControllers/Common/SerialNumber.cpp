@@ -61,6 +61,18 @@ bool _IsSerialUsableAsName(std::string_view text) {
     return true;
 }
 
+bool _IsValidUtf8(std::string_view text) {
+    for (size_t at = 0; at < text.size();) {
+        uint32_t codePoint = 0;
+        const size_t length = DecodeUtf8(text, at, &codePoint);
+        if (length == 0) {
+            return false;
+        }
+        at += length;
+    }
+    return true;
+}
+
 std::string _EscapeSerial(std::string_view text) {
     std::string escaped;
     escaped.reserve(text.size());

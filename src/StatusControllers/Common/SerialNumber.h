@@ -11,5 +11,9 @@
 // any other control character, and not "." or "..". The empty text passes.
 bool _IsSerialUsableAsName(std::string_view text);
 
+// True when text is valid UTF-8 (no truncated, overlong or surrogate
+// sequence, nothing beyond U+10FFFF).
+bool _IsValidUtf8(std::string_view text);
+
 // The serial with every blank written as "%20".
 std::string _EscapeSerial(std::string_view text);

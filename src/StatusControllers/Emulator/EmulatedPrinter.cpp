@@ -242,6 +242,8 @@ int EmulatedPrinter::ControlRequest(usb::UsbControlRequest* request) {
     Transfer record;
     record.kind = Transfer::Kind::kControl;
     record.length = request->length;
+    record.value = request->value;
+    record.index = request->index;
     request->transferred = 0;
     // GET_DEVICE_ID of the printer class: a 2-byte big-endian length that
     // counts itself, then the device ID.
@@ -251,11 +253,15 @@ int EmulatedPrinter::ControlRequest(usb::UsbControlRequest* request) {
         transfers_.push_back(record);
         return usb::kUsbStall;
     }
-    const size_t total = state_.deviceId.size() + 2;
     std::string reply;
-    reply.push_back(static_cast<char>((total >> 8) & 0xFF));
-    reply.push_back(static_cast<char>(total & 0xFF));
-    reply += state_.deviceId;
+    if (state_.deviceIdReply) {
+        reply = *state_.deviceIdReply;
+    } else {
+        const size_t total = state_.deviceId.size() + 2;
+        reply.push_back(static_cast<char>((total >> 8) & 0xFF));
+        reply.push_back(static_cast<char>(total & 0xFF));
+        reply += state_.deviceId;
+    }
     const size_t count = std::min<size_t>(reply.size(), request->length);
     std::memcpy(request->data, reply.data(), count);
     request->transferred = static_cast<uint32_t>(count);

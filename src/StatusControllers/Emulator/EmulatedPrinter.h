@@ -19,6 +19,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -42,6 +43,10 @@ struct PrinterState {
     std::string mediaClass = "00";                                 // "INFO" "MEDIA_CLASS_RFID"
     std::string lifeCounter = "0000042";                           // "MNT_RD" "COUNTER_LIFE"
     std::string deviceId = "MFG:Orvane;MDL:QZ-M480;CLS:PRINTER;";  // IEEE 1284
+    // When set, the exact reply to the device-ID request (length prefix
+    // included), cut to the length asked for, in place of one made from
+    // deviceId.
+    std::optional<std::string> deviceIdReply;
     uint8_t configurationValue = 1;
     uint8_t interfaceNumber = 0;
     bool deviceOpenFails = false;     // the device cannot be opened
@@ -68,6 +73,8 @@ struct Transfer {
     uint32_t length = 0;       // bytes asked for
     uint32_t transferred = 0;  // bytes moved
     int status = 0;            // completion status (qzm::usb::kUsb...)
+    uint16_t value = 0;        // control requests: wValue
+    uint16_t index = 0;        // control requests: wIndex
 };
 
 // One command packet as received.
