@@ -4,7 +4,6 @@
 #include <sstream>
 #include <string>
 
-#include "FuzzSupport.h"
 #include "UninstallHelper.h"
 
 namespace {
