@@ -7,7 +7,7 @@ GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 PAGE ?= 153x102mm
 RES ?= 300dpi
 
-.PHONY: setup configure build test asan-test sample bench deb clean
+.PHONY: setup configure build test asan-test sample bench deb fuzz clean
 
 setup:
 	bash scripts/setup.sh
@@ -43,5 +43,10 @@ bench:
 deb: build
 	cd $(BUILD) && cpack -G DEB
 
+# Builds the fuzz targets with clang and runs each for SECONDS seconds.
+SECONDS ?= 60
+fuzz:
+	bash scripts/fuzz.sh $(SECONDS)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz

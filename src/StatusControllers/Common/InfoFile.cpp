@@ -154,8 +154,16 @@ int pdeFileCheck(const char* serial) {
     const std::string tc = base + "_TC_UTIL";
     const std::string start = base + "_START_UTIL";
 
-    DIR* folder = ::opendir(qzm::paths::Rooted(qzm::paths::kCacheFolder).c_str());
+    // Every user can replace the cache folder by a link: the scan, which
+    // removes files, never follows one there.
+    const int opened = ::open(qzm::paths::Rooted(qzm::paths::kCacheFolder).c_str(),
+                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (opened < 0) {
+        return 0;
+    }
+    DIR* folder = ::fdopendir(opened);
     if (!folder) {
+        ::close(opened);
         return 0;
     }
     const int dir = ::dirfd(folder);

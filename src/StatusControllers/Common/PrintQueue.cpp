@@ -147,6 +147,11 @@ bool CheckAndMake_PrintQueue(const char* serial) {
     if (!serial) {
         return false;
     }
+    // An empty serial (one too long for its field) could never be matched
+    // to its queue again: every step would add another queue. Nothing to do.
+    if (serial[0] == '\0') {
+        return true;
+    }
     std::lock_guard lock(gQueueStepMutex);
     const std::string text = serial;
 

@@ -23,9 +23,9 @@ struct PrintQueueMatch {
 int enum_cb(void* match, unsigned flags, cups_dest_t* dest);
 
 // Makes sure a queue exists for the printer with this escaped serial. True
-// when one was recognised or lpadmin was run (whatever its outcome); false
-// only when the local printer list is not available, so that the caller tries
-// again later. Steps of several printers run one after the other, so two
+// when one was recognised or lpadmin was run (whatever its outcome), and for
+// the empty serial, which gets no queue; false only when the local printer
+// list is not available, so that the caller tries again later. Steps of several printers run one after the other, so two
 // printers never pick the same queue number.
 bool CheckAndMake_PrintQueue(const char* serial);
 

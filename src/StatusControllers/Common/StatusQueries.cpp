@@ -35,6 +35,9 @@ int64_t TextQuery(qzm::usb::UsbInterface* interface, const char* command, const 
     if (!AskText(interface, command, subCommand, &text)) {
         return -1;
     }
+    // The field is a C string: data after a NUL (when a carriage return ends
+    // the answer later) is not part of the text, nor of its length.
+    text.resize(std::strlen(text.c_str()));
     text = _CutUtf8(text, outSize - 1);
     std::memcpy(out, text.data(), text.size());
     out[text.size()] = '\0';

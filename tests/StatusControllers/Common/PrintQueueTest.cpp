@@ -206,6 +206,16 @@ TEST_F(PrintQueueTest, ASerialReachesLpadminAsOneArgumentWithoutAShell) {
     EXPECT_FALSE(fs::exists("x"));
 }
 
+TEST_F(PrintQueueTest, AnEmptySerialMakesNoQueue) {
+    // A serial too long for its field reads as empty; a queue for it would be
+    // found by no later step, so each step would add one more.
+    AddQueues({{"Orvane_Imaging_Inc__M480", kUri + std::string("QZ0002")}});
+    EXPECT_TRUE(CheckAndMake_PrintQueue(""));
+    EXPECT_TRUE(CheckAndMake_PrintQueue(""));
+    EXPECT_TRUE(Calls().empty());
+    EXPECT_EQ(Queues().size(), 1u);
+}
+
 TEST_F(PrintQueueTest, NoSchedulerGivesFalseAndNothingRuns) {
     {
         qzm::test::UnreachableCupsServer unreachable;

@@ -165,6 +165,22 @@ TEST(QueriesTest, LongAnswersAreShortenedToTheField) {
     EXPECT_EQ(std::string(out), std::string(63, 'v'));
 }
 
+TEST(QueriesTest, TextBeforeANulIsTheWholeAnswer) {
+    // A NUL inside the data with a carriage return after it: the field holds
+    // the text before the NUL and the length returned is that text's length.
+    // (A serial holding a NUL is refused whole, see below.)
+    for (const QueryCase& q : kTextQueries) {
+        if (q.query == GetSerialNo) {
+            continue;
+        }
+        Attached a;
+        a.printer->SetRawAnswer(q.command, q.sub, std::string("00000008AB\0CD\r\n\0", 16));
+        char out[64];
+        EXPECT_EQ(q.query(a.intf.get(), out, sizeof out), 2) << q.command << " " << q.sub;
+        EXPECT_STREQ(out, "AB");
+    }
+}
+
 TEST(QueriesTest, StatusParsing) {
     struct Case {
         std::string raw;  // empty: the emulator's own answer

@@ -1,0 +1,190 @@
+// Fuzz target: the filter's page path on a raster stream. The input chooses
+// the job options, the raster header fields and the pixels; the harness
+// writes that raster with libcups and lets the filter's page loop read it,
+// process the pages and write the sheets (to /dev/null). Pages are kept at
+// most 48 x 48 pixels so that the fuzzer explores logic rather than memory;
+// the sheets themselves keep the size of their media.
+#include <cups/cups.h>
+#include <cups/raster.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "Common.h"
+#include "FilterDriver.h"
+#include "FuzzSupport.h"
+#include "Paths.h"
+
+namespace {
+
+constexpr char kJobId[] = "7";
+constexpr uint32_t kMaxSide = 48;
+
+const char* const kPageSizes[] = {"127x89mm",   "89x127mm",   "127x127mm",   "153x102mm",
+                                  "102x153mm",  "127x178mm",  "153x153mm",   "153x204mm",
+                                  "127x89mmx2", "89x127mmx2", "153x102mmx2", "102x153mmx2",
+                                  "4x6",        "153x102mmx3"};
+const cups_cspace_t kSpaces[] = {CUPS_CSPACE_RGB, CUPS_CSPACE_SRGB, CUPS_CSPACE_W, CUPS_CSPACE_CMYK,
+                                 CUPS_CSPACE_ADOBERGB};
+const unsigned kBits[] = {8, 8, 8, 16, 1, 2, 4};
+
+struct Setup {
+    Setup() {
+        root = qzm::fuzz::MakeProcessRoot();
+        // The print-status file the filter waits for, and the ICC profiles.
+        char designed[128];
+        _MakePrintStatusPath(kJobId, designed);
+        qzm::fuzz::WriteWholeFile(qzm::paths::Rooted(designed), "MEDIA_SIZE=\"\"\n");
+        const std::string profiles = qzm::paths::Rooted(qzm::paths::kProfileFolder);
+        std::filesystem::create_directories(profiles);
+        for (const char* name : {"M480_0100.icc", "ov-480-mac-251126-5.icc"}) {
+            std::error_code ignored;
+            std::filesystem::copy_file(std::string(QZM480_PROFILE_DIR) + "/" + name,
+                                       profiles + name, ignored);
+        }
+        // The sheets go nowhere; libFuzzer reports on standard error.
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        ::dup2(null, STDOUT_FILENO);
+        ::close(null);
+        raster = ::memfd_create("raster", MFD_CLOEXEC);
+        ppd = wrappedPpdOpenFile(QZM480_PPD);
+    }
+    std::string root;
+    int raster = -1;
+    ppdfile_s* ppd = nullptr;
+};
+
+// One page header from the input: small pages of any layout.
+cups_page_header2_t Header(qzm::fuzz::Input& input) {
+    cups_page_header2_t header{};
+    header.cupsWidth = 1 + input.Byte() % kMaxSide;
+    header.cupsHeight = 1 + input.Byte() % kMaxSide;
+    header.cupsColorSpace = kSpaces[input.Byte() % std::size(kSpaces)];
+    header.cupsBitsPerColor = kBits[input.Byte() % std::size(kBits)];
+    header.cupsColorOrder = input.Byte() % 5 == 0 ? CUPS_ORDER_BANDED : CUPS_ORDER_CHUNKED;
+    const unsigned colours = header.cupsColorSpace == CUPS_CSPACE_W      ? 1
+                             : header.cupsColorSpace == CUPS_CSPACE_CMYK ? 4
+                                                                         : 3;
+    header.cupsBitsPerPixel = header.cupsColorOrder == CUPS_ORDER_CHUNKED
+                                  ? header.cupsBitsPerColor * colours
+                                  : header.cupsBitsPerColor;
+    header.cupsBytesPerLine = (header.cupsWidth * header.cupsBitsPerPixel + 7) / 8;
+    if (header.cupsColorOrder == CUPS_ORDER_BANDED) {
+        header.cupsBytesPerLine *= colours;
+    }
+    header.HWResolution[0] = input.Byte() % 3 == 0 ? 600 : 300;
+    header.HWResolution[1] = input.Byte() % 3 == 0 ? 600 : 300;
+    header.NumCopies = input.Byte() % 4;
+    header.Orientation = static_cast<cups_orient_t>(input.Byte() % 4);
+    std::strncpy(header.cupsPageSizeName, kPageSizes[input.Byte() % std::size(kPageSizes)],
+                 sizeof header.cupsPageSizeName - 1);
+    header.PageSize[0] = 432;
+    header.PageSize[1] = 288;
+    return header;
+}
+
+// Writes the pages to the memory file: each header, then its lines filled
+// from the pixel bytes round and round.
+bool WriteRaster(int fd, qzm::fuzz::Input& input, std::string_view& pixels) {
+    if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0) {
+        return false;
+    }
+    cups_raster_t* out = cupsRasterOpen(fd, CUPS_RASTER_WRITE);
+    if (out == nullptr) {
+        return false;
+    }
+    const int pages = 1 + input.Byte() % 3;
+    cups_page_header2_t headers[3];
+    for (int p = 0; p < pages; ++p) {
+        headers[p] = Header(input);
+    }
+    pixels = input.Rest();
+    size_t at = 0;
+    for (int p = 0; p < pages; ++p) {
+        cups_page_header2_t& header = headers[p];
+        cupsRasterWriteHeader2(out, &header);
+        std::string line(header.cupsBytesPerLine, '\0');
+        for (uint32_t y = 0; y < header.cupsHeight; ++y) {
+            for (char& c : line) {
+                c = pixels.empty() ? '\x80' : pixels[at++ % pixels.size()];
+            }
+            cupsRasterWritePixels(out, reinterpret_cast<unsigned char*>(line.data()),
+                                  header.cupsBytesPerLine);
+        }
+    }
+    cupsRasterClose(out);
+    return ::lseek(fd, 0, SEEK_SET) == 0;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static Setup setup;
+    qzm::fuzz::Input input(data, size);
+    // The job options, as a user writes them on the command line, end at
+    // the first line feed.
+    std::string_view all = input.Rest();
+    const size_t feed = all.find('\n');
+    const std::string optionText(all.substr(0, std::min(feed, all.size())));
+    all.remove_prefix(std::min(all.size(), optionText.size() + 1));
+    qzm::fuzz::Input rest(reinterpret_cast<const uint8_t*>(all.data()), all.size());
+    std::string_view pixels;
+    if (!WriteRaster(setup.raster, rest, pixels)) {
+        std::abort();
+    }
+
+    cups_option_t* options = nullptr;
+    const int numOptions = cupsParseOptions(optionText.c_str(), 0, &options);
+    Canceled = 0;
+    FilterJob job;
+    job.numOptions = numOptions;
+    job.options = options;
+    job.ppd = setup.ppd;
+    const char* orientation =
+        cupsGetOption("com.apple.print.preset.Orientation..n.", numOptions, options);
+    job.orientation = orientation != nullptr ? std::atoi(orientation) : 1;
+
+    // The job set-up of the filter program, without its wait for the
+    // print-status file (which is there already).
+    auto entry = std::make_unique<DeviceEntry_QZM480>();
+    job.entry = entry.get();
+    DeviceEntry_QZM480& e = *entry;
+    ppdfile_s* ppd = setup.ppd;
+    e.SendSysTime(numOptions, options, ppd);
+    e.SetResolution(numOptions, options, ppd);
+    e.SetMediaSize(numOptions, options, ppd);
+    e.SetBorder(numOptions, options, ppd);
+    e.SetICM(numOptions, options, ppd);
+    e.SetSharpness(numOptions, options, ppd);
+    e.SetGamma(numOptions, options, ppd);
+    e.SetIntensity(numOptions, options, ppd);
+    e.SetContrast(numOptions, options, ppd);
+    e.SetSaturation(numOptions, options, ppd);
+    e.SetColorAdjustment(numOptions, options, ppd);
+    if (e.m_icm) {
+        if (const char* profile = e.GetICCProfile(numOptions, options, ppd, kJobId)) {
+            const std::string path = qzm::paths::Rooted(profile);
+            if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+                std::fclose(f);
+                e.SetICCProfile(path.c_str());
+            }
+        }
+    }
+    e.SetPaperRotate(numOptions, options, ppd);
+    job.layoutCount = e.GetMultiLayoutNum(kJobId);
+    job.remainHalf = e.GetRemainHalf(kJobId);
+
+    cups_raster_t* raster = cupsRasterOpen(setup.raster, CUPS_RASTER_READ);
+    _PrintPages(job, raster);
+    cupsRasterClose(raster);
+    entry.reset();
+    cupsFreeOptions(numOptions, options);
+    std::fflush(stdout);
+    return 0;
+}
