@@ -154,31 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // print-status file (which is there already).
     auto entry = std::make_unique<DeviceEntry_QZM480>();
     job.entry = entry.get();
-    DeviceEntry_QZM480& e = *entry;
-    ppdfile_s* ppd = setup.ppd;
-    e.SendSysTime(numOptions, options, ppd);
-    e.SetResolution(numOptions, options, ppd);
-    e.SetMediaSize(numOptions, options, ppd);
-    e.SetBorder(numOptions, options, ppd);
-    e.SetICM(numOptions, options, ppd);
-    e.SetSharpness(numOptions, options, ppd);
-    e.SetGamma(numOptions, options, ppd);
-    e.SetIntensity(numOptions, options, ppd);
-    e.SetContrast(numOptions, options, ppd);
-    e.SetSaturation(numOptions, options, ppd);
-    e.SetColorAdjustment(numOptions, options, ppd);
-    if (e.m_icm) {
-        if (const char* profile = e.GetICCProfile(numOptions, options, ppd, kJobId)) {
-            const std::string path = qzm::paths::Rooted(profile);
-            if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-                std::fclose(f);
-                e.SetICCProfile(path.c_str());
-            }
-        }
-    }
-    e.SetPaperRotate(numOptions, options, ppd);
-    job.layoutCount = e.GetMultiLayoutNum(kJobId);
-    job.remainHalf = e.GetRemainHalf(kJobId);
+    _ConfigureJob(job, kJobId);
 
     cups_raster_t* raster = cupsRasterOpen(setup.raster, CUPS_RASTER_READ);
     _PrintPages(job, raster);

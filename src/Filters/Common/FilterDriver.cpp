@@ -178,6 +178,40 @@ void _PrintPages(FilterJob& job, cups_raster_t* raster) {
     }
 }
 
+void _ConfigureJob(FilterJob& job, const char* jobId) {
+    DeviceEntry_QZM480& e = *job.entry;
+    const int numOptions = job.numOptions;
+    cups_option_t* options = job.options;
+    ppdfile_s* ppd = job.ppd;
+    e.SendSysTime(numOptions, options, ppd);
+    e.SetResolution(numOptions, options, ppd);
+    e.SetMediaSize(numOptions, options, ppd);
+    e.SetBorder(numOptions, options, ppd);
+    e.SetICM(numOptions, options, ppd);
+    e.SetSharpness(numOptions, options, ppd);
+    e.SetGamma(numOptions, options, ppd);
+    e.SetIntensity(numOptions, options, ppd);
+    e.SetContrast(numOptions, options, ppd);
+    e.SetSaturation(numOptions, options, ppd);
+    e.SetColorAdjustment(numOptions, options, ppd);
+    const char* matching = cupsGetOption("AP_ColorMatchingMode", numOptions, options);
+    if (matching != nullptr && std::strcmp(matching, "AP_ApplicationColorMatching") == 0) {
+        e.m_icm = false;
+    }
+    if (e.m_icm) {
+        if (const char* profile = e.GetICCProfile(numOptions, options, ppd, jobId)) {
+            const std::string path = qzm::paths::Rooted(profile);
+            if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+                std::fclose(f);
+                e.SetICCProfile(path.c_str());
+            }
+        }
+    }
+    e.SetPaperRotate(numOptions, options, ppd);
+    job.layoutCount = e.GetMultiLayoutNum(jobId);
+    job.remainHalf = e.GetRemainHalf(jobId);
+}
+
 int RunFilter(int argc, char* argv[]) {
     if (argc != 6 && argc != 7) {
         return 1;
@@ -219,34 +253,7 @@ int RunFilter(int argc, char* argv[]) {
     cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_READ);
     auto entry = std::make_unique<DeviceEntry_QZM480>();
     job.entry = entry.get();
-    DeviceEntry_QZM480& e = *entry;
-    e.SendSysTime(numOptions, options, ppd);
-    e.SetResolution(numOptions, options, ppd);
-    e.SetMediaSize(numOptions, options, ppd);
-    e.SetBorder(numOptions, options, ppd);
-    e.SetICM(numOptions, options, ppd);
-    e.SetSharpness(numOptions, options, ppd);
-    e.SetGamma(numOptions, options, ppd);
-    e.SetIntensity(numOptions, options, ppd);
-    e.SetContrast(numOptions, options, ppd);
-    e.SetSaturation(numOptions, options, ppd);
-    e.SetColorAdjustment(numOptions, options, ppd);
-    const char* matching = cupsGetOption("AP_ColorMatchingMode", numOptions, options);
-    if (matching != nullptr && std::strcmp(matching, "AP_ApplicationColorMatching") == 0) {
-        e.m_icm = false;
-    }
-    if (e.m_icm) {
-        if (const char* profile = e.GetICCProfile(numOptions, options, ppd, argv[1])) {
-            const std::string path = qzm::paths::Rooted(profile);
-            if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-                std::fclose(f);
-                e.SetICCProfile(path.c_str());
-            }
-        }
-    }
-    e.SetPaperRotate(numOptions, options, ppd);
-    job.layoutCount = e.GetMultiLayoutNum(argv[1]);
-    job.remainHalf = e.GetRemainHalf(argv[1]);
+    _ConfigureJob(job, argv[1]);
 
     if (!Canceled) {
         _PrintPages(job, raster);

@@ -57,6 +57,12 @@ struct FilterJob {
     int remainHalf = 0;
 };
 
+// Configures job.entry from the job's options and PPD in the printer's order
+// (clock, resolution before media, border, colour settings), decides colour
+// matching and the ICC profile, the paper turn, the layout count and the
+// remain-half value. Writes the job's first "IMAGE"/"MULTICUT".
+void _ConfigureJob(FilterJob& job, const char* jobId);
+
 // Reads every page of the raster, places its copies and prints the sheets,
 // then the last incomplete sheet unless the job was cancelled.
 void _PrintPages(FilterJob& job, cups_raster_t* raster);
