@@ -170,7 +170,11 @@ void StatusWindowSeeds(const fs::path& out) {
 
 void LauncherSeeds(const fs::path& out) {
     SeedWriter seeds(out, "fuzz_launcher");
-    seeds.Add("ovbackend://Orvane/QZ-M480?serial=AB%2012");
+    const std::string uri = "ovbackend://Orvane/QZ-M480?serial=AB%2012";
+    seeds.Add(uri);
+    seeds.Add(uri + "\n!");
+    seeds.Add(uri + "\nOther\tusb://x\nStudio printer\t" + uri + "\nLater\t" + uri);
+    seeds.Add("ovbackend://Orvane/QZ-M480?serial=OPEN\n");
     seeds.Add("ovbackend://Orvane/QZ-M480?serial=");
     seeds.Add("usb://Orvane/QZ-M480?serial=X");
 }
@@ -227,9 +231,11 @@ void FilterPageSeeds(const fs::path& out) {
     seeds.Add("PageSize=127x89mm\n" + Byte(0) + page + pixels);
     seeds.Add("PageSize=127x89mmx2 OvpSharpness=3 OvpGamma=12\n" + Byte(2) + page + page + page +
               pixels);
-    seeds.Add("media=153x102mm OvpICM=OFF com.apple.print.preset.Orientation..n.=2\n" + Byte(0) +
-              page + pixels);
-    seeds.Add("Resolution=600x600dpi OvpBorder=ON OvpColorAdjustment=ON OvpBrightnessRed=20\n" +
+    seeds.Add("media=102x153mm OvpICM=Enable OvpICCProfile=M480 "
+              "com.apple.print.preset.Orientation..n.=2\n" +
+              Byte(0) + page + pixels);
+    seeds.Add("Resolution=600x600dpi OvpBorder=Enable OvpColorAdjustment=Enable "
+              "OvpBrightnessR=20 OvpContrast=-3 OvpChroma=5\n" +
               Byte(1) + page + page + pixels);
 }
 

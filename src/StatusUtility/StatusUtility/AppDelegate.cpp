@@ -29,7 +29,17 @@ constexpr size_t kTextLimit = 254;
 
 }  // namespace
 
-AppDelegate::AppDelegate(QString resourcePath) : m_resourcePath(std::move(resourcePath)) {}
+AppDelegate::AppDelegate(QString resourcePath, LaunchServices services)
+    : m_resourcePath(std::move(resourcePath)), m_services(std::move(services)) {
+    if (!m_services.printerList) {
+        m_services.printerList = platform::GetPrinterList;
+    }
+    if (!m_services.startDetached) {
+        m_services.startDetached = [](const QString& program, const QStringList& arguments) {
+            return QProcess::startDetached(program, arguments);
+        };
+    }
+}
 
 QString AppDelegate::MainResourcePath() {
     return QDir::cleanPath(QCoreApplication::applicationDirPath() +
@@ -50,8 +60,8 @@ LaunchResult AppDelegate::applicationDidFinishLaunching(
     return context.result;
 }
 
-std::optional<std::string> _PrinterNameForDeviceUri(const std::string& deviceUri) {
-    const auto list = platform::GetPrinterList();
+std::optional<std::string> _PrinterNameForDeviceUri(
+    const std::optional<std::vector<platform::PrinterEntry>>& list, const std::string& deviceUri) {
     if (!list) {
         return std::nullopt;
     }
@@ -72,7 +82,7 @@ std::optional<std::string> _PrinterNameForDeviceUri(const std::string& deviceUri
 LaunchResult AppDelegate::OpenStatusWindow(const std::string& deviceUri,
                                            const std::string& serial) {
     QStringList arguments{QString::fromStdString(serial)};
-    if (const auto name = _PrinterNameForDeviceUri(deviceUri)) {
+    if (const auto name = _PrinterNameForDeviceUri(m_services.printerList(), deviceUri)) {
         arguments << QString::fromStdString(*name);
     }
 
@@ -85,8 +95,8 @@ LaunchResult AppDelegate::OpenStatusWindow(const std::string& deviceUri,
     if (QFileInfo::exists(QString::fromStdString(paths::Rooted(marker)))) {
         return LaunchResult::kAlreadyOpen;
     }
-    return QProcess::startDetached(WindowProgramPath(), arguments) ? LaunchResult::kStarted
-                                                                   : LaunchResult::kStartFailed;
+    return m_services.startDetached(WindowProgramPath(), arguments) ? LaunchResult::kStarted
+                                                                    : LaunchResult::kStartFailed;
 }
 
 int enum_cb(void* user_data, unsigned /*flags*/, cups_dest_t* dest) {

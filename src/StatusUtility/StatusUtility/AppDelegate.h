@@ -3,11 +3,16 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <cups/cups.h>
 
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "PrinterList.h"
 
 namespace qzm::statusutility {
 
@@ -20,12 +25,21 @@ enum class LaunchResult {
     kStartFailed,  // the window program could not be started
 };
 
+// What the launcher asks of the system: the print system's printer list and
+// the start of a program that runs on by itself. The defaults ask CUPS and
+// start the program detached; the fuzz target gives its own.
+struct LaunchServices {
+    std::function<std::optional<std::vector<platform::PrinterEntry>>()> printerList =
+        platform::GetPrinterList;
+    std::function<bool(const QString& program, const QStringList& arguments)> startDetached;
+};
+
 // The launcher's work; it keeps no state between runs.
 class AppDelegate {
   public:
     // resourcePath: the launcher bundle's resource folder, which holds the
     // window program's bundle.
-    explicit AppDelegate(QString resourcePath);
+    explicit AppDelegate(QString resourcePath, LaunchServices services = {});
 
     // Contents/Resources next to the folder of the running executable.
     static QString MainResourcePath();
@@ -44,6 +58,7 @@ class AppDelegate {
 
   private:
     QString m_resourcePath;
+    LaunchServices m_services;
 };
 
 // What the destination callback gets as user data.
@@ -57,7 +72,8 @@ struct EnumContext {
 int enum_cb(void* user_data, unsigned flags, cups_dest_t* dest);
 
 // The printer name that the printer list gives the device URI: the last
-// printer with an equal URI; nothing when there is none.
-std::optional<std::string> _PrinterNameForDeviceUri(const std::string& deviceUri);
+// printer with an equal URI; nothing when there is none or no list.
+std::optional<std::string> _PrinterNameForDeviceUri(
+    const std::optional<std::vector<platform::PrinterEntry>>& list, const std::string& deviceUri);
 
 }  // namespace qzm::statusutility
