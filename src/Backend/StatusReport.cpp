@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <climits>
+#include <cstdint>
 
 namespace {
 
@@ -118,10 +119,15 @@ int _MarkerLevel(int status, std::string_view mediaSize, std::string_view initia
         return -1;
     }
     const bool noneLeft = status == kStatusRibbonEnd || !IsKnownMedia(_LeadingInt(mediaSize));
-    const int shownRemain = noneLeft ? 0 : _LeadingInt(remain) - kCountReserve;
-    const int level = static_cast<int>(static_cast<float>(shownRemain) /
-                                       static_cast<float>(shownInitial) * 100.0f);
-    return level < 0 ? 0 : (level > 100 ? 100 : level);
+    // The printer's counts can be anything: the difference is taken in 64
+    // bits and the percentage held to 0..100 before it becomes an int.
+    const int64_t shownRemain = noneLeft ? 0 : int64_t{_LeadingInt(remain)} - kCountReserve;
+    const float level =
+        static_cast<float>(shownRemain) / static_cast<float>(shownInitial) * 100.0f;
+    if (!(level > 0.0f)) {
+        return 0;
+    }
+    return level >= 100.0f ? 100 : static_cast<int>(level);
 }
 
 void StatusReporter::Line(const std::string& text) {

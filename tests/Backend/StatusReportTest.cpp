@@ -71,6 +71,15 @@ TEST(MarkerLevel, CountsLessFiftyLikeTheStatusWindow) {
     EXPECT_EQ(_MarkerLevel(99999, "200", "0350", "0200"), -1);
 }
 
+TEST(MarkerLevel, HoldsCountsOfAnySizeWithinTheScale) {
+    // A remaining count far above the initial one, and the smallest count
+    // there is: the level stays within 0..100.
+    EXPECT_EQ(_MarkerLevel(0, "200", "0051", "99999999999"), 100);
+    EXPECT_EQ(_MarkerLevel(0, "200", "0052", "2147483647"), 100);
+    EXPECT_EQ(_MarkerLevel(0, "200", "0350", "-99999999999"), 0);
+    EXPECT_EQ(_MarkerLevel(0, "200", "99999999999", "-2147483648"), 0);
+}
+
 TEST(PrintStatusText, KeepsTheMediaAnswerFromItsThirdCharacter) {
     EXPECT_EQ(_PrintStatusText("01200"), "#MEDIA_INFORMATION\nMEDIA_SIZE=\"200\"\n\n");
     EXPECT_EQ(_PrintStatusText("0"), "#MEDIA_INFORMATION\nMEDIA_SIZE=\"\"\n\n");

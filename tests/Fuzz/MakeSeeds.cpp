@@ -239,6 +239,18 @@ void FilterPageSeeds(const fs::path& out) {
               Byte(1) + page + page + pixels);
 }
 
+void BackendSeeds(const fs::path& out) {
+    SeedWriter seeds(out, "fuzz_backend_status");
+    const std::string nul(1, '\0');
+    const std::string uri = "ovbackend://Orvane%20Imaging%20Inc./M480?serial=QZ0001";
+    const std::string reply = DeviceIdReply("MFG:Orvane;MDL:QZ-M480;CLS:PRINTER;");
+    seeds.Add(Byte(0) + Byte(0) + "QZ0001" + nul + "01200" + nul + "00000400" + nul +
+              "00000123" + nul + reply + nul + uri);
+    seeds.Add(Byte(4) + Byte(0) + "AB 12" + nul + "01310" + nul + "00000050" + nul + "x" + nul +
+              DeviceIdReply("MDL:\x01\x7F") + nul + "usb://x");
+    seeds.Add(Byte(5) + Byte(0) + "../x" + nul + "\n\n" + nul + nul + nul + nul);
+}
+
 void HelperSeeds(const fs::path& out) {
     SeedWriter seeds(out, "fuzz_helper_request");
     seeds.Add("{\"Uninstall\":\"Uninstall\"}\n");
@@ -261,6 +273,7 @@ int main(int argc, char** argv) {
     LauncherSeeds(out);
     StreamSeeds(out);
     HelperSeeds(out);
+    BackendSeeds(out);
     DeviceIdSeeds(out);
     FilterPageSeeds(out);
     QueueUriSeeds(out);
