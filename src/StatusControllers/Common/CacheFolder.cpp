@@ -1,8 +1,10 @@
 #include "CacheFolder.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "Paths.h"
 
@@ -17,12 +19,18 @@ bool Exists(const std::string& path) {
 }
 
 // Creates a world-writable folder; the mode is set again explicitly because
-// the process umask trims the mode given to mkdir.
+// the process umask trims the mode given to mkdir. It is set through the new
+// folder itself: the folder above is writable by everybody, so by now the
+// name may stand for a link to somewhere else, which must not become 0777.
 bool MakeShared(const std::string& path) {
     if (::mkdir(path.c_str(), kSharedMode) != 0) {
         return false;
     }
-    ::chmod(path.c_str(), kSharedMode);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fchmod(fd, kSharedMode);
+        ::close(fd);
+    }
     return true;
 }
 
