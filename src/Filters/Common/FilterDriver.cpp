@@ -110,7 +110,11 @@ uint8_t* _ReadPage(cups_raster_t* raster, const cups_page_header2_t& header, boo
     std::unique_ptr<uint8_t, FreeDeleter> page;
     std::vector<uint8_t> line;
     if (sane) {
-        page.reset(static_cast<uint8_t*>(std::calloc(height, stride)));
+        // A page-sized block on huge pages (GlobalAlloc), cleared here.
+        page.reset(static_cast<uint8_t*>(GlobalAlloc(0, stride * height)));
+        if (page) {
+            std::memset(page.get(), 0, stride * height);
+        }
         // The line buffer always holds a whole row of pixels, even when the
         // header claims fewer bytes per line: the rest stays zero.
         try {
@@ -204,6 +208,9 @@ void _ConfigureJob(FilterJob& job, const char* jobId) {
             if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
                 std::fclose(f);
                 e.SetICCProfile(path.c_str());
+                // Every page matches colours through this profile: its
+                // transform is made while the first page is read.
+                e.m_imageBuffer.PrepareColorTransform(e.m_iccProfilePath);
             }
         }
     }

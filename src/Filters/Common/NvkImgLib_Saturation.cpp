@@ -7,9 +7,11 @@
 // conversion that repeat are kept in tables built once per call from the very
 // same operations.
 #include <cstdlib>
+#include <new>
 
 #include "NvkImgLib.h"
 #include "NvkImgLib_Private.h"
+#include "NvkImgLib_Rows.h"
 
 void RGBtoHSL(int r, int g, int b, double* h, double* s, double* l) {
     const double red = r;
@@ -199,6 +201,50 @@ class SaturationTables {
 constexpr uint64_t kTablePixels = 1 << 17;
 
 }  // namespace
+
+// What a page needs: the value and, for a page of many pixels, the tables.
+class nvk::SaturationPlan {
+  public:
+    double value = 0;
+    SaturationTables tables;
+    bool useTables = false;
+};
+
+namespace nvk {
+
+const SaturationPlan* MakeSaturation(int32_t value, uint64_t pixels) {
+    auto* plan = new (std::nothrow) SaturationPlan;
+    if (plan == nullptr) {
+        return nullptr;
+    }
+    plan->value = value;
+    if (pixels >= kTablePixels) {
+        if (!plan->tables.Build(value)) {
+            delete plan;
+            return nullptr;
+        }
+        plan->useTables = true;
+    }
+    return plan;
+}
+
+void Release(const SaturationPlan* plan) {
+    delete plan;
+}
+
+void SaturateRow(const SaturationPlan* plan, uint8_t* p, size_t width, size_t ri, size_t bi) {
+    if (plan->useTables) {
+        for (size_t x = 0; x < width; ++x, p += 3) {
+            plan->tables.Apply(p[ri], p[1], p[bi]);
+        }
+    } else {
+        for (size_t x = 0; x < width; ++x, p += 3) {
+            Adjust(p[ri], p[1], p[bi], plan->value);
+        }
+    }
+}
+
+}  // namespace nvk
 
 int IL_ChangeBitmapSaturation(_tagBITMAPHANDLE* bitmap, int32_t value) {
     if (bitmap == nullptr) {

@@ -13,15 +13,11 @@
 
 #include "NvkImgLib.h"
 #include "NvkImgLib_Private.h"
+#include "NvkImgLib_Rows.h"
 
 namespace {
 
-// The four taps of one output position: source indices (out-of-range taps
-// already replaced by the truncated position) and their weights.
-struct Taps {
-    int32_t index[4];
-    double weight[4];
-};
+using nvk::Taps;
 
 // Cubic convolution kernel with a = -1; taps beyond distance 2 contribute
 // nothing (they are skipped, which adds exactly +0).
@@ -35,7 +31,10 @@ double Kernel(double d) {
     return 0.0;
 }
 
-// Taps of output position i when srcLength samples become newLength.
+}  // namespace
+
+namespace nvk {
+
 Taps TapsFor(int32_t srcLength, int32_t newLength, int32_t i) {
     const double p = static_cast<double>(srcLength) / static_cast<double>(newLength) * i;
     // 0 <= p < srcLength, so the truncation is defined and in range.
@@ -51,6 +50,10 @@ Taps TapsFor(int32_t srcLength, int32_t newLength, int32_t i) {
     }
     return t;
 }
+
+}  // namespace nvk
+
+namespace {
 
 // Horizontal pass of one source row into 3 x newWidth sums; samples holds
 // room for the row's 3 x srcWidth bytes as doubles, converted once.
@@ -98,6 +101,48 @@ NVK_PIXEL_LOOP void VerticalRow(const double* r0, const double* r1, const double
 
 }  // namespace
 
+namespace nvk {
+
+size_t SizeRowsScratch(int32_t srcWidth, int32_t srcHeight, int32_t newWidth) {
+    const size_t ringRows = srcHeight < 4 ? static_cast<size_t>(srcHeight) : 4;
+    return ringRows * 3 * static_cast<size_t>(newWidth) + 3 * static_cast<size_t>(srcWidth);
+}
+
+void SizeRows(const _tagBITMAPHANDLE& src, int32_t newWidth, int32_t newHeight,
+              const Taps* xTaps, int32_t first, int32_t end, uint8_t* out, size_t outStride,
+              double* scratch) {
+    const size_t rowDoubles = 3 * static_cast<size_t>(newWidth);
+    const size_t ringRows = src.height < 4 ? static_cast<size_t>(src.height) : 4;
+    const size_t srcBytes = 3 * static_cast<size_t>(src.width);
+    double* rows = scratch;
+    double* samples = scratch + ringRows * rowDoubles;
+    int32_t held[4] = {-1, -1, -1, -1};
+    auto rowOf = [&](int32_t k) -> const double* {
+        const size_t slot = static_cast<size_t>(k) % ringRows;
+        double* r = rows + slot * rowDoubles;
+        if (held[slot] != k) {
+            HorizontalRow(src.data + static_cast<size_t>(k) * src.bytesPerLine, srcBytes, samples,
+                          xTaps, newWidth, r);
+            held[slot] = k;
+        }
+        return r;
+    };
+    for (int32_t y = first; y < end; ++y) {
+        const Taps t = TapsFor(src.height, newHeight, y);
+        // The four taps lie within base-1 ... base+2, so they never evict one
+        // another from a ring of four (fewer rows exist only when the source
+        // has fewer, and then every row fits).
+        const double* r0 = rowOf(t.index[0]);
+        const double* r1 = rowOf(t.index[1]);
+        const double* r2 = rowOf(t.index[2]);
+        const double* r3 = rowOf(t.index[3]);
+        VerticalRow(r0, r1, r2, r3, t.weight, rowDoubles,
+                    out + static_cast<size_t>(y - first) * outStride);
+    }
+}
+
+}  // namespace nvk
+
 int IL_SizeBitmap(_tagBITMAPHANDLE* bitmap, int32_t newWidth, int32_t newHeight, int32_t method) {
     if (bitmap == nullptr || bitmap->data == nullptr || bitmap->bitsPerPixel != 24 ||
         bitmap->colorOrder > 1 || newWidth <= 0 || newHeight <= 0 ||
@@ -127,44 +172,20 @@ int IL_SizeBitmap(_tagBITMAPHANDLE* bitmap, int32_t newWidth, int32_t newHeight,
         fullSize > static_cast<uint64_t>(PTRDIFF_MAX)) {
         return kILErrNoMemory;
     }
-    const size_t ringRows = src.height < 4 ? static_cast<size_t>(src.height) : 4;
-    nvk::GlobalBlock ring(ringRows * rowDoubles * sizeof(double));
+    // The ring of horizontal sums and one source row as doubles.
+    nvk::GlobalBlock ring(nvk::SizeRowsScratch(src.width, src.height, newWidth) *
+                          sizeof(double));
     nvk::GlobalBlock columnTaps(static_cast<size_t>(newWidth) * sizeof(Taps));
-    const size_t srcBytes = 3 * static_cast<size_t>(src.width);
-    nvk::GlobalBlock samples(srcBytes * sizeof(double));
-    if (ring.Data() == nullptr || columnTaps.Data() == nullptr || samples.Data() == nullptr) {
+    if (ring.Data() == nullptr || columnTaps.Data() == nullptr) {
         return kILErrNoMemory;
     }
 
     Taps* xTaps = reinterpret_cast<Taps*>(columnTaps.Data());
     for (int32_t x = 0; x < newWidth; ++x) {
-        xTaps[x] = TapsFor(src.width, newWidth, x);
+        xTaps[x] = nvk::TapsFor(src.width, newWidth, x);
     }
-    double* rows = reinterpret_cast<double*>(ring.Data());
-    int32_t held[4] = {-1, -1, -1, -1};
-    auto rowOf = [&](int32_t k) -> const double* {
-        const size_t slot = static_cast<size_t>(k) % ringRows;
-        double* r = rows + slot * rowDoubles;
-        if (held[slot] != k) {
-            HorizontalRow(src.data + static_cast<size_t>(k) * src.bytesPerLine, srcBytes,
-                          reinterpret_cast<double*>(samples.Data()), xTaps, newWidth, r);
-            held[slot] = k;
-        }
-        return r;
-    };
-
-    uint8_t* out = block.Data();
-    for (int32_t y = 0; y < newHeight; ++y) {
-        const Taps t = TapsFor(src.height, newHeight, y);
-        // The four taps lie within base-1 ... base+2, so they never evict one
-        // another from a ring of four (fewer rows exist only when the source
-        // has fewer, and then every row fits).
-        const double* r0 = rowOf(t.index[0]);
-        const double* r1 = rowOf(t.index[1]);
-        const double* r2 = rowOf(t.index[2]);
-        const double* r3 = rowOf(t.index[3]);
-        VerticalRow(r0, r1, r2, r3, t.weight, rowDoubles, out + static_cast<size_t>(y) * stride);
-    }
+    nvk::SizeRows(src, newWidth, newHeight, xTaps, 0, newHeight, block.Data(),
+                  static_cast<size_t>(stride), reinterpret_cast<double*>(ring.Data()));
 
     if (bitmap->handle != nullptr) {
         if (bitmap->data != nullptr) {
