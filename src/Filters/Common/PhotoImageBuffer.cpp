@@ -283,8 +283,9 @@ bool _ShrinkForBorder(_tagBITMAPHANDLE* working, float s, qzm::WorkerPool* pool)
     };
     std::vector<Piece> pieces;
     const int threads = pool != nullptr ? pool->Threads() : 1;
+    const int64_t bandRows = pool != nullptr ? pool->BandRows(kMinBandRows) : kMinBandRows;
     for (size_t b = 0; b < bands.size(); ++b) {
-        const int count = qzm::BandCount(bands[b].fit, kMinBandRows, threads);
+        const int count = qzm::BandCount(bands[b].fit, bandRows, threads);
         for (int i = 0; i < count; ++i) {
             pieces.push_back({b, static_cast<int32_t>(qzm::BandFirst(bands[b].fit, count, i)),
                               static_cast<int32_t>(qzm::BandFirst(bands[b].fit, count, i + 1))});
@@ -371,8 +372,8 @@ PhotoImageBuffer::~PhotoImageBuffer() {
     Clear();
 }
 
-void PhotoImageBuffer::SetWorkerThreads(int threads) {
-    m_engine->pool = std::make_unique<qzm::WorkerPool>(threads);
+void PhotoImageBuffer::SetWorkerThreads(int threads, int bandRows) {
+    m_engine->pool = std::make_unique<qzm::WorkerPool>(threads, bandRows);
 }
 
 void PhotoImageBuffer::PrepareColorTransform(const std::string& iccProfilePath) {
@@ -501,7 +502,7 @@ _tagBITMAPHANDLE* PhotoImageBuffer::ColorProcess(uint8_t* pixels, int64_t width,
     if (sharpen) {
         // The rows on either side of each band boundary as they are before
         // the step: bands change their own rows while their neighbours read.
-        const int count = qzm::BandCount(wh, kMinBandRows, pool->Threads());
+        const int count = qzm::BandCount(wh, pool->BandRows(kMinBandRows), pool->Threads());
         const size_t rowBytes = 3 * static_cast<size_t>(ww);
         // Their working memory is had before any band starts: a step that
         // cannot be done is not done at all, as in the library.

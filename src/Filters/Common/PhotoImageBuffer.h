@@ -63,9 +63,10 @@ class PhotoImageBuffer {
     void SetImageData(int32_t slot, const _tagBITMAPHANDLE* bitmap);
 
     // How many threads work on a page, the caller's included (0, the
-    // default, = the processors the process may run on). The bytes do not
-    // depend on it.
-    void SetWorkerThreads(int threads);
+    // default, = the processors the process may run on), and, when
+    // positive, the smallest band of rows they share (tests cut pages into
+    // many small bands with 1). The bytes depend on neither.
+    void SetWorkerThreads(int threads, int bandRows = 0);
 
     // Starts making the colour transform of an ICC profile file in the
     // background, ahead of the first page that matches colours with it.

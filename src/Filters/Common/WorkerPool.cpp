@@ -28,8 +28,9 @@ int WorkerPool::AvailableProcessors() {
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
-WorkerPool::WorkerPool(int threads)
-    : m_threads(std::clamp(threads > 0 ? threads : AvailableProcessors(), 1, kMaxThreads)) {}
+WorkerPool::WorkerPool(int threads, int64_t bandRows)
+    : m_threads(std::clamp(threads > 0 ? threads : AvailableProcessors(), 1, kMaxThreads)),
+      m_bandRows(bandRows) {}
 
 WorkerPool::~WorkerPool() {
     {
@@ -144,7 +145,7 @@ int64_t BandFirst(int64_t rows, int count, int band) {
 
 int WorkerPool::RunBands(int64_t rows, int64_t minRows,
                          const std::function<void(int64_t, int64_t)>& band) {
-    const int count = BandCount(rows, minRows, m_threads);
+    const int count = BandCount(rows, BandRows(minRows), m_threads);
     Run(count, [&](int i) { band(BandFirst(rows, count, i), BandFirst(rows, count, i + 1)); });
     return count;
 }

@@ -21,7 +21,9 @@ class WorkerPool {
   public:
     // threads: how many threads work on a step, the caller's included; 0 =
     // the number of processors this process may run on. At most kMaxThreads.
-    explicit WorkerPool(int threads = 0);
+    // bandRows, when positive, replaces every step's smallest band (tests
+    // use 1 to cut pages into as many bands as the threads take).
+    explicit WorkerPool(int threads = 0, int64_t bandRows = 0);
     ~WorkerPool();
 
     WorkerPool(const WorkerPool&) = delete;
@@ -33,6 +35,9 @@ class WorkerPool {
     static int AvailableProcessors();
 
     int Threads() const { return m_threads; }
+
+    // The smallest band of a step that asks for minRows.
+    int64_t BandRows(int64_t minRows) const { return m_bandRows > 0 ? m_bandRows : minRows; }
 
     // Runs task(i) once for every i in 0 ... count - 1, spread over the
     // workers and the calling thread, and returns when all have finished.
@@ -54,6 +59,7 @@ class WorkerPool {
     void RunHere(int count, const std::function<void(int)>& task);
 
     const int m_threads;
+    const int64_t m_bandRows;
     std::mutex m_stepLock;  // one step at a time
     std::mutex m_lock;      // guards everything below
     std::condition_variable m_wake;
