@@ -127,11 +127,23 @@ uint8_t* _ReadPage(cups_raster_t* raster, const cups_page_header2_t& header, boo
         SkipLines(raster, header, 0);
         return nullptr;
     }
+    // A line of exactly one row of pixels that is not turned goes straight
+    // into its row, the copy through the line buffer saved; a line that
+    // cannot be read whole leaves its row black, as it does in the buffer.
+    const bool direct = !turned && uint64_t{header.cupsBytesPerLine} == uint64_t{width} * 3;
     for (uint32_t i = 0; i < height; ++i) {
-        if (cupsRasterReadPixels(raster, line.data(), header.cupsBytesPerLine) == 0) {
-            break;
+        uint8_t* row = page.get() + stride * (height - 1 - i);
+        if (direct) {
+            if (cupsRasterReadPixels(raster, row, header.cupsBytesPerLine) == 0) {
+                std::memset(row, 0, header.cupsBytesPerLine);
+                break;
+            }
+        } else {
+            if (cupsRasterReadPixels(raster, line.data(), header.cupsBytesPerLine) == 0) {
+                break;
+            }
+            _CopyRasterLine(line.data(), page.get(), width, height, i, turned);
         }
-        _CopyRasterLine(line.data(), page.get(), width, height, i, turned);
         if (Canceled) {
             return nullptr;
         }
