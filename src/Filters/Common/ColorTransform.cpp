@@ -171,6 +171,11 @@ void ColorTransformCache::Prepare(const std::string& path) {
 }
 
 cmsHTRANSFORM ColorTransformCache::Get(const std::string& path) {
+    const PageTransform* page = GetPage(path);
+    return page != nullptr ? page->Get() : nullptr;
+}
+
+const PageTransform* ColorTransformCache::GetPage(const std::string& path) {
     const Identity id = IdentityOf(path);
     std::unique_lock<std::mutex> lock(m_lock);
     Settle(lock);
@@ -180,7 +185,7 @@ cmsHTRANSFORM ColorTransformCache::Get(const std::string& path) {
         m_key = id;
         m_have = true;
     }
-    return m_transform ? m_transform->Get() : nullptr;
+    return m_transform.get();
 }
 
 int ColorTransformCache::Made() const {

@@ -62,6 +62,11 @@ class PageTransform {
     // Whether the plug-in computes the pixels.
     bool Fast() const { return m_fast; }
 
+    // TransformRows(Get(), ...), then, unless map is null, byte c of every
+    // pixel through map[c]: the two steps in one pass over the rows.
+    void Rows(uint8_t* data, int width, int first, int end, int bytesPerLine,
+              const uint8_t (*map)[256]) const;
+
   private:
     PageTransform() = default;
     cmsContext m_context = nullptr;
@@ -128,6 +133,8 @@ class ColorTransformCache {
     // kept nor being made; null when none can be made from the file. Valid
     // until the next Get or Prepare of another file, or the cache's end.
     cmsHTRANSFORM Get(const std::string& path);
+    // The same as its PageTransform (null where Get gives null).
+    const PageTransform* GetPage(const std::string& path);
 
     // How many transforms this cache has made (for tests).
     int Made() const;

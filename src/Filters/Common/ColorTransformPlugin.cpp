@@ -42,9 +42,12 @@ extern "C" cmsBool _cmsOptimizePipeline(cmsContext ContextID, cmsPipeline** Lut,
 namespace {
 
 // What the transform's creator tells the factory (the context's user data).
+struct Tetrahedral;
 struct Request {
     cmsUInt32Number intent;  // the last profile's intent, as LittleCMS passes it on
-    bool taken = false;      // set when the plug-in evaluates the transform
+    // Set when the plug-in evaluates the transform: its tables (owned by
+    // the transform).
+    const Tetrahedral* taken = nullptr;
 };
 
 // The pre-computed tables of LittleCMS's PrelinOpt8alloc and the grid.
@@ -60,8 +63,17 @@ struct Tetrahedral {
     };
     Axis axis[3][256];             // per input byte of red, green, blue
     std::vector<uint16_t> table;   // the grid, three outputs per node, and one spare
-    void (*row)(const Tetrahedral&, const uint8_t*, uint8_t*, size_t);
+    uint8_t identity[3][256];      // the byte tables of a plain transform
+    // A row: pixels converted, byte c then through map[c].
+    void (*row)(const Tetrahedral&, const uint8_t* in, uint8_t* out, size_t pixels,
+                const uint8_t (*map)[256]);
 };
+
+// Three bytes of a pixel as one number (a fourth byte never matches).
+inline uint32_t Key(const uint8_t* p) {
+    return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16;
+}
+constexpr uint32_t kNoPixel = 0xFF000000u;
 
 // LittleCMS's macros (lcms2_internal.h).
 inline uint16_t From8To16(uint32_t v) {
@@ -131,13 +143,25 @@ inline void Evaluate(const Tetrahedral& t, uint8_t r, uint8_t g, uint8_t b, uint
 }
 
 // A row of pixels, each read whole before it is written (in place works).
-void PlainRow(const Tetrahedral& t, const uint8_t* in, uint8_t* out, size_t pixels) {
+// A pixel equal to the one before it takes that one's result, as
+// LittleCMS's one-pixel cache does: the same bytes without the work.
+void PlainRow(const Tetrahedral& t, const uint8_t* in, uint8_t* out, size_t pixels,
+              const uint8_t (*map)[256]) {
+    uint32_t last = kNoPixel;
+    uint8_t result[3] = {0, 0, 0};
     for (size_t x = 0; x < pixels; ++x, in += 3, out += 3) {
-        uint16_t v[3];
-        Evaluate(t, in[0], in[1], in[2], v);
-        out[0] = From16To8(v[0]);
-        out[1] = From16To8(v[1]);
-        out[2] = From16To8(v[2]);
+        const uint32_t key = Key(in);
+        if (key != last) {
+            uint16_t v[3];
+            Evaluate(t, in[0], in[1], in[2], v);
+            last = key;
+            for (int c = 0; c < 3; ++c) {
+                result[c] = map[c][From16To8(v[c])];
+            }
+        }
+        out[0] = result[0];
+        out[1] = result[1];
+        out[2] = result[2];
     }
 }
 
@@ -151,34 +175,45 @@ __attribute__((target("sse4.1"))) inline __m128i Node(const uint16_t* p) {
 // The same with the three channels side by side in vector lanes: the lanes
 // hold the same 32-bit products, sums and shifts as the scalar formula.
 __attribute__((target("sse4.1"))) void VectorRow(const Tetrahedral& t, const uint8_t* in,
-                                                  uint8_t* out, size_t pixels) {
+                                                  uint8_t* out, size_t pixels,
+                                                  const uint8_t (*map)[256]) {
     const uint16_t* table = t.table.data();
     const __m128i rounding = _mm_set1_epi32(0x8001);
     const __m128i low16 = _mm_set1_epi32(0xFFFF);
     const __m128i narrow = _mm_set1_epi32(65281);
     const __m128i half = _mm_set1_epi32(8388608);
+    uint32_t last = kNoPixel;
+    uint8_t result[3] = {0, 0, 0};
     for (size_t x = 0; x < pixels; ++x, in += 3, out += 3) {
-        const Walk w = WalkOf(t, in[0], in[1], in[2]);
-        const uint16_t* v0 = table + w.base;
-        const uint16_t* v3 = v0 + w.allSteps;
-        const __m128i c0 = Node(v0);
-        const __m128i c1 = Node(v0 + w.first);
-        const __m128i c2 = Node(v3 - w.last);
-        const __m128i c3 = Node(v3);
-        __m128i rest = _mm_mullo_epi32(_mm_sub_epi32(c1, c0), _mm_set1_epi32(w.big));
-        rest = _mm_add_epi32(rest, _mm_mullo_epi32(_mm_sub_epi32(c2, c1), _mm_set1_epi32(w.mid)));
-        rest = _mm_add_epi32(rest,
-                             _mm_mullo_epi32(_mm_sub_epi32(c3, c2), _mm_set1_epi32(w.small)));
-        rest = _mm_add_epi32(rest, rounding);
-        const __m128i sum = _mm_add_epi32(rest, _mm_srai_epi32(rest, 16));
-        __m128i v = _mm_and_si128(_mm_add_epi32(c0, _mm_srai_epi32(sum, 16)), low16);
-        // From16To8 on each lane.
-        v = _mm_srli_epi32(_mm_add_epi32(_mm_mullo_epi32(v, narrow), half), 24);
-        const uint32_t bytes = static_cast<uint32_t>(
-            _mm_cvtsi128_si32(_mm_packus_epi16(_mm_packus_epi32(v, v), v)));
-        out[0] = static_cast<uint8_t>(bytes);
-        out[1] = static_cast<uint8_t>(bytes >> 8);
-        out[2] = static_cast<uint8_t>(bytes >> 16);
+        const uint32_t key = Key(in);
+        if (key != last) {
+            last = key;
+            const Walk w = WalkOf(t, in[0], in[1], in[2]);
+            const uint16_t* v0 = table + w.base;
+            const uint16_t* v3 = v0 + w.allSteps;
+            const __m128i c0 = Node(v0);
+            const __m128i c1 = Node(v0 + w.first);
+            const __m128i c2 = Node(v3 - w.last);
+            const __m128i c3 = Node(v3);
+            __m128i rest = _mm_mullo_epi32(_mm_sub_epi32(c1, c0), _mm_set1_epi32(w.big));
+            rest = _mm_add_epi32(rest,
+                                 _mm_mullo_epi32(_mm_sub_epi32(c2, c1), _mm_set1_epi32(w.mid)));
+            rest = _mm_add_epi32(
+                rest, _mm_mullo_epi32(_mm_sub_epi32(c3, c2), _mm_set1_epi32(w.small)));
+            rest = _mm_add_epi32(rest, rounding);
+            const __m128i sum = _mm_add_epi32(rest, _mm_srai_epi32(rest, 16));
+            __m128i v = _mm_and_si128(_mm_add_epi32(c0, _mm_srai_epi32(sum, 16)), low16);
+            // From16To8 on each lane.
+            v = _mm_srli_epi32(_mm_add_epi32(_mm_mullo_epi32(v, narrow), half), 24);
+            const uint32_t bytes = static_cast<uint32_t>(
+                _mm_cvtsi128_si32(_mm_packus_epi16(_mm_packus_epi32(v, v), v)));
+            result[0] = map[0][bytes & 0xFF];
+            result[1] = map[1][(bytes >> 8) & 0xFF];
+            result[2] = map[2][(bytes >> 16) & 0xFF];
+        }
+        out[0] = result[0];
+        out[1] = result[1];
+        out[2] = result[2];
     }
 }
 #endif
@@ -188,7 +223,8 @@ void Transform(struct _cmstransform_struct* cargo, const void* inBuffer, void* o
     const auto& t = *static_cast<const Tetrahedral*>(_cmsGetTransformUserData(cargo));
     for (cmsUInt32Number y = 0; y < lines; ++y) {
         t.row(t, static_cast<const uint8_t*>(inBuffer) + size_t{y} * stride->BytesPerLineIn,
-              static_cast<uint8_t*>(outBuffer) + size_t{y} * stride->BytesPerLineOut, pixels);
+              static_cast<uint8_t*>(outBuffer) + size_t{y} * stride->BytesPerLineOut, pixels,
+              t.identity);
     }
 }
 
@@ -243,6 +279,11 @@ std::unique_ptr<Tetrahedral> TablesOf(const cmsPipeline* lut) {
             a.fraction = v & 0xFFFF;
             a.step = a.fraction == 0 ? 0 : static_cast<int32_t>(p.opta[2 - c]);
             a.unused = 0;
+        }
+    }
+    for (int c = 0; c < 3; ++c) {
+        for (int i = 0; i < 256; ++i) {
+            t->identity[c][i] = static_cast<uint8_t>(i);
         }
     }
     t->row = PlainRow;
@@ -317,9 +358,9 @@ cmsBool Factory(_cmsTransform2Fn* xform, void** userData, _cmsFreeUserDataFn* fr
     *lut = optimised;
     *flags = newFlags;
     *xform = Transform;
+    request->taken = tables.get();
     *userData = tables.release();
     *freeData = FreeTetrahedral;
-    request->taken = true;
     return TRUE;
 }
 
@@ -356,6 +397,32 @@ std::unique_ptr<PageTransform> PageTransform::Make(const char* path) {
     if (page->m_transform == nullptr) {
         return nullptr;
     }
-    page->m_fast = request->taken;
+    page->m_fast = request->taken != nullptr;
     return page;
+}
+
+void PageTransform::Rows(uint8_t* data, int width, int first, int end, int bytesPerLine,
+                         const uint8_t (*map)[256]) const {
+    if (data == nullptr || width <= 0 || first >= end || bytesPerLine / 3 < width) {
+        return;
+    }
+    const auto* t = m_request != nullptr ? static_cast<const Request*>(m_request)->taken : nullptr;
+    const size_t stride = static_cast<size_t>(bytesPerLine);
+    const size_t pixels = static_cast<size_t>(width);
+    if (t == nullptr) {
+        // LittleCMS's own pixels, then the tables.
+        TransformRows(m_transform, data, width, first, end, bytesPerLine);
+        for (int y = first; map != nullptr && y < end; ++y) {
+            uint8_t* p = data + static_cast<size_t>(y) * stride;
+            for (size_t x = 0; x < pixels; ++x, p += 3) {
+                p[0] = map[0][p[0]], p[1] = map[1][p[1]], p[2] = map[2][p[2]];
+            }
+        }
+        return;
+    }
+    for (int y = first; y < end; ++y) {
+        uint8_t* row = data + static_cast<size_t>(y) * stride;
+        t->row(*t, row, row, pixels, map != nullptr ? map : t->identity);
+        std::memset(row + 3 * pixels, 0, stride - 3 * pixels);
+    }
 }

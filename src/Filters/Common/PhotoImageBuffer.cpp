@@ -452,9 +452,9 @@ _tagBITMAPHANDLE* PhotoImageBuffer::ColorProcess(uint8_t* pixels, int64_t width,
     // 6 - 9, the tone steps: the design separates the page into planes,
     // changes their palettes and merges them back through the palettes,
     // which is a table per byte position, applied here in place.
-    cmsHTRANSFORM transform = nullptr;
+    const PageTransform* transform = nullptr;
     if (m_icm && !m_iccProfilePath.empty()) {
-        transform = m_engine->transforms.Get(m_iccProfilePath);
+        transform = m_engine->transforms.GetPage(m_iccProfilePath);
     }
     uint8_t tables[3][256];
     const bool tone =
@@ -462,10 +462,9 @@ _tagBITMAPHANDLE* PhotoImageBuffer::ColorProcess(uint8_t* pixels, int64_t width,
     if (transform != nullptr || tone) {
         pool->RunBands(wh, kMinBandRows, [&](int64_t first, int64_t end) {
             if (transform != nullptr) {
-                TransformRows(transform, data, ww, static_cast<int>(first), static_cast<int>(end),
-                              working.bytesPerLine);
-            }
-            if (tone) {
+                transform->Rows(data, ww, static_cast<int>(first), static_cast<int>(end),
+                                working.bytesPerLine, tone ? tables : nullptr);
+            } else {
                 for (int64_t y = first; y < end; ++y) {
                     nvk::MapRow(data + static_cast<size_t>(y) * stride, static_cast<size_t>(ww),
                                 tables);

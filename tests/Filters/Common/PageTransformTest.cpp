@@ -42,12 +42,22 @@ TEST_P(EveryColour, GivesLittleCmsBytes) {
     for (int y = 0; y < 4096; ++y) {
         std::copy_n(cube.begin() + size_t(y) * 3 * kWidth, 3 * kWidth, rows.begin() + size_t(y) * kStride);
     }
+    std::vector<uint8_t> mapped = rows;
     TransformRows(page->Get(), rows.data(), kWidth, 0, 2048, kStride);
     TransformRows(page->Get(), rows.data(), kWidth, 2048, 4096, kStride);
+    // With byte tables after the transform, in the same pass.
+    uint8_t map[3][256];
+    for (int c = 0; c < 3; ++c)
+        for (int i = 0; i < 256; ++i)
+            map[c][i] = uint8_t(i * (c + 3) + 11 * c);
+    page->Rows(mapped.data(), kWidth, 0, 4096, kStride, map);
     for (int y = 0; y < 4096; ++y) {
         const uint8_t* row = rows.data() + size_t(y) * kStride;
+        const uint8_t* mappedRow = mapped.data() + size_t(y) * kStride;
         ASSERT_TRUE(std::equal(row, row + 3 * kWidth, want.begin() + size_t(y) * 3 * kWidth)) << y;
         ASSERT_EQ(row[3 * kWidth] | row[3 * kWidth + 1] | row[3 * kWidth + 2] | row[3 * kWidth + 3], 0);
+        for (int x = 0; x < 3 * kWidth; ++x)
+            ASSERT_EQ(mappedRow[x], map[x % 3][row[x]]) << y << "," << x;
     }
 }
 
