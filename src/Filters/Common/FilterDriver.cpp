@@ -110,11 +110,10 @@ uint8_t* _ReadPage(cups_raster_t* raster, const cups_page_header2_t& header, boo
     std::unique_ptr<uint8_t, FreeDeleter> page;
     std::vector<uint8_t> line;
     if (sane) {
-        // A page-sized block on huge pages (GlobalAlloc), cleared here.
-        page.reset(static_cast<uint8_t*>(GlobalAlloc(0, stride * height)));
-        if (page) {
-            std::memset(page.get(), 0, stride * height);
-        }
+        // Fresh memory comes cleared from the kernel (calloc does not clear
+        // it again), on huge pages when it is touched.
+        page.reset(static_cast<uint8_t*>(std::calloc(height, stride)));
+        AdviseHugePages(page.get(), stride * height);
         // The line buffer always holds a whole row of pixels, even when the
         // header claims fewer bytes per line: the rest stays zero.
         try {

@@ -21,21 +21,26 @@ constexpr size_t kLargeBlock = size_t{4} << 20;
 
 }  // namespace
 
+void AdviseHugePages(void* block, size_t size) {
+    if (block == nullptr || size < kLargeBlock) {
+        return;
+    }
+    // The whole huge pages inside the block; only advice, the block is the
+    // same without them.
+    const auto start = reinterpret_cast<uintptr_t>(block);
+    const uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
+    const uintptr_t end = (start + size) & ~(kHugePage - 1);
+    if (end > first) {
+        madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+    }
+}
+
 HGLOBAL GlobalAlloc(uint32_t /*flags*/, size_t size) {
     if (size > kMaxBlock) {
         return nullptr;
     }
     void* block = std::malloc(size);
-    if (block != nullptr && size >= kLargeBlock) {
-        // The whole huge pages inside the block; only advice, the block is
-        // the same without them.
-        const auto start = reinterpret_cast<uintptr_t>(block);
-        const uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
-        const uintptr_t end = (start + size) & ~(kHugePage - 1);
-        if (end > first) {
-            madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
-        }
-    }
+    AdviseHugePages(block, size);
     return block;
 }
 

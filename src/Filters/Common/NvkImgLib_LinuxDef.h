@@ -16,6 +16,10 @@ typedef void* HGLOBAL;
 // cheaper.
 HGLOBAL GlobalAlloc(uint32_t flags, size_t size);
 
+// Advises the kernel to back the whole 2 MiB pages inside a block of 4 MiB
+// or more (not yet touched) with huge pages; nothing for a smaller block.
+void AdviseHugePages(void* block, size_t size);
+
 // Returns the handle itself: a block is always at the address of its handle.
 void* GlobalLock(HGLOBAL handle);
 

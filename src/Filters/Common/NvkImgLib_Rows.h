@@ -78,6 +78,8 @@ class SaturationPlan;
 // of pixels (tables for a page of many pixels, as IL_ChangeBitmapSaturation
 // builds them). Null when its memory cannot be had; release with Release().
 const SaturationPlan* MakeSaturation(int32_t value, uint64_t pixels);
+// Whether a page of that many pixels gets tables.
+bool SaturationUsesTables(uint64_t pixels);
 void Release(const SaturationPlan* plan);
 
 // Changes width pixels of one row as IL_ChangeBitmapSaturation does; ri and

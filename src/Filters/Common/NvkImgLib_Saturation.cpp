@@ -9,10 +9,6 @@
 #include <cstdlib>
 #include <new>
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#include <immintrin.h>
-#endif
-
 #include "NvkImgLib.h"
 #include "NvkImgLib_Private.h"
 #include "NvkImgLib_Rows.h"
@@ -113,8 +109,7 @@ class SaturationTables {
 
     bool Build(double value) {
         m_factor = static_cast<double*>(std::malloc(3 * kPerCase * sizeof(double)));
-        // Three spare bytes: the vector loop reads each sector as 32 bits.
-        m_sector = static_cast<uint8_t*>(std::calloc(3 * kPerCase + 3, 1));
+        m_sector = static_cast<uint8_t*>(std::malloc(3 * kPerCase));
         if (m_factor == nullptr || m_sector == nullptr) {
             return false;
         }
@@ -197,125 +192,19 @@ class SaturationTables {
     }
 
     // A row of width pixels; ri and bi are the byte positions of red and
-    // blue. Bit-identical to Apply on each pixel.
+    // blue. (Four pixels at a time in vector lanes, with the tables read by
+    // lane, gave the same bytes but took twice as long on the processors at
+    // hand: the table reads dominate.)
     void ApplyRow(uint8_t* p, size_t width, size_t ri, size_t bi) const;
 
   private:
-#if defined(__x86_64__) && defined(__GNUC__)
-    size_t ApplyVector(uint8_t* p, size_t width, size_t ri) const;
-#endif
     double m_chroma[256];
     double* m_factor = nullptr;
     uint8_t* m_sector = nullptr;
 };
 
-#if defined(__x86_64__) && defined(__GNUC__)
-// For each lane: hi, lo or the varying component, as the lane's sector has
-// from[sector] = 0, 1 or 2.
-__attribute__((target("avx2"))) inline __m128i Choose(__m128i from, __m128i sector, __m128i hi,
-                                                      __m128i lo, __m128i varying) {
-    const __m128i lowByte = _mm_set1_epi32(0xFF);
-    const __m128i source = _mm_and_si128(_mm_shuffle_epi8(from, sector), lowByte);
-    const __m128i is0 = _mm_cmpeq_epi32(source, _mm_setzero_si128());
-    const __m128i is1 = _mm_cmpeq_epi32(source, _mm_set1_epi32(1));
-    return _mm_blendv_epi8(_mm_blendv_epi8(varying, lo, is1), hi, is0);
-}
-
-// Four pixels at a time: the same operations on each pixel as Apply, in the
-// lanes of vectors (integer lanes for the bytes, the minimum and maximum and
-// the table index; double lanes for lightness, chroma and the components,
-// multiplied and added separately, never fused). Returns how many pixels it
-// changed; the rest of the row is Apply's. Rows whose red is byte 2.
-__attribute__((target("avx2"))) size_t SaturationTables::ApplyVector(uint8_t* p, size_t width,
-                                                                    size_t ri) const {
-    if (ri != 2 || width < 6) {
-        return 0;
-    }
-    // Bytes 0, 1, 2 of four pixels to 32-bit lanes: blue, green, red.
-    const __m128i pickB = _mm_setr_epi8(0, -1, -1, -1, 3, -1, -1, -1, 6, -1, -1, -1, 9, -1, -1, -1);
-    const __m128i pickG = _mm_setr_epi8(1, -1, -1, -1, 4, -1, -1, -1, 7, -1, -1, -1, 10, -1, -1, -1);
-    const __m128i pickR = _mm_setr_epi8(2, -1, -1, -1, 5, -1, -1, -1, 8, -1, -1, -1, 11, -1, -1, -1);
-    // For each sector, where red, green and blue come from: 0 hi, 1 lo, 2 varying.
-    const __m128i fromR = _mm_setr_epi8(0, 2, 1, 1, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
-    const __m128i fromG = _mm_setr_epi8(2, 0, 0, 2, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
-    const __m128i fromB = _mm_setr_epi8(1, 1, 2, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
-    // Bytes 12 ... 15 of a load are the next pixels': stored back as they were.
-    const __m128i keep = _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, -1, -1, -1, -1);
-    const __m256d halfOf = _mm256_set1_pd(0.5);
-    const __m256d all = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
-    const __m256d top = _mm256_set1_pd(255);
-    const __m128i one = _mm_set1_epi32(1);
-    const __m128i two = _mm_set1_epi32(2);
-    const __m128i perCase = _mm_set1_epi32(static_cast<int>(kPerCase));
-    const __m128i lowByte = _mm_set1_epi32(0xFF);
-    // A 16-byte load reaches 4 bytes past the four pixels: stop 2 pixels early.
-    const size_t count = (width - 2) / 4 * 4;
-    for (size_t x = 0; x < count; x += 4, p += 12) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i b = _mm_shuffle_epi8(bytes, pickB);
-        const __m128i g = _mm_shuffle_epi8(bytes, pickG);
-        const __m128i r = _mm_shuffle_epi8(bytes, pickR);
-        const __m128i max = _mm_max_epi32(_mm_max_epi32(r, g), b);
-        const __m128i min = _mm_min_epi32(_mm_min_epi32(r, g), b);
-        const __m128i s = _mm_sub_epi32(max, min);
-        // c = min == b ? 0 : (min == r ? 1 : 2), d the matching difference.
-        const __m128i isB = _mm_cmpeq_epi32(min, b);
-        const __m128i isR = _mm_andnot_si128(isB, _mm_cmpeq_epi32(min, r));
-        const __m128i c = _mm_andnot_si128(isB, _mm_blendv_epi8(two, one, isR));
-        const __m128i d = _mm_blendv_epi8(
-            _mm_blendv_epi8(_mm_sub_epi32(r, b), _mm_sub_epi32(b, g), isR), _mm_sub_epi32(g, r),
-            isB);
-        const __m128i i = _mm_add_epi32(
-            _mm_add_epi32(_mm_mullo_epi32(c, perCase), _mm_mullo_epi32(s, s)),
-            _mm_add_epi32(d, s));
-
-        const __m256d l =
-            _mm256_mul_pd(_mm256_add_pd(_mm256_cvtepi32_pd(max), _mm256_cvtepi32_pd(min)), halfOf);
-        // (The masked gathers, all lanes on, start from defined values.)
-        const __m256d wide = _mm256_mul_pd(
-            _mm256_mask_i32gather_pd(_mm256_setzero_pd(), m_chroma, s, all, 8), halfOf);
-        // half = wide > l ? l : (wide + l > 255 ? 255 - l : wide)
-        const __m256d over = _mm256_cmp_pd(_mm256_add_pd(wide, l), top, _CMP_GT_OQ);
-        const __m256d inner = _mm256_blendv_pd(wide, _mm256_sub_pd(top, l), over);
-        const __m256d half = _mm256_blendv_pd(inner, l, _mm256_cmp_pd(wide, l, _CMP_GT_OQ));
-        const __m256d hi = _mm256_add_pd(l, half);
-        const __m256d lo = _mm256_sub_pd(l, half);
-        const __m256d span = _mm256_sub_pd(hi, lo);
-        const __m256d factor = _mm256_mask_i32gather_pd(_mm256_setzero_pd(), m_factor, i, all, 8);
-        const __m256d varying = _mm256_add_pd(_mm256_mul_pd(factor, span), lo);
-        const __m128i hiB = _mm256_cvttpd_epi32(hi);
-        const __m128i loB = _mm256_cvttpd_epi32(lo);
-        const __m128i varB = _mm256_cvttpd_epi32(varying);
-
-        const __m128i sector = _mm_and_si128(
-            _mm_mask_i32gather_epi32(_mm_setzero_si128(), reinterpret_cast<const int*>(m_sector), i,
-                                     _mm_set1_epi32(-1), 1),
-            lowByte);
-        const __m128i outB = Choose(fromB, sector, hiB, loB, varB);
-        const __m128i outG = Choose(fromG, sector, hiB, loB, varB);
-        const __m128i outR = Choose(fromR, sector, hiB, loB, varB);
-        // Lanes hold 0 ... 255: one byte each, blue, green, red per pixel.
-        const __m128i lanes = _mm_or_si128(
-            _mm_or_si128(outB, _mm_slli_epi32(outG, 8)), _mm_slli_epi32(outR, 16));
-        // lanes: pixel k's blue, green, red at bytes 4k, 4k+1, 4k+2.
-        const __m128i packed = _mm_shuffle_epi8(
-            lanes, _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(p),
-                         _mm_or_si128(packed, _mm_and_si128(bytes, keep)));
-    }
-    return count;
-}
-#endif
-
 void SaturationTables::ApplyRow(uint8_t* p, size_t width, size_t ri, size_t bi) const {
-    size_t done = 0;
-#if defined(__x86_64__) && defined(__GNUC__)
-    if (__builtin_cpu_supports("avx2")) {
-        done = ApplyVector(p, width, ri);
-        p += 3 * done;
-    }
-#endif
-    for (size_t x = done; x < width; ++x, p += 3) {
+    for (size_t x = 0; x < width; ++x, p += 3) {
         Apply(p[ri], p[1], p[bi]);
     }
 }
@@ -334,6 +223,10 @@ class nvk::SaturationPlan {
 };
 
 namespace nvk {
+
+bool SaturationUsesTables(uint64_t pixels) {
+    return pixels >= kTablePixels;
+}
 
 const SaturationPlan* MakeSaturation(int32_t value, uint64_t pixels) {
     auto* plan = new (std::nothrow) SaturationPlan;

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <vector>
 
@@ -25,9 +26,46 @@
 
 const char* const kPlaneNames[3] = {"YPLANE", "MPLANE", "CPLANE"};
 
+namespace {
+
+// A block from the pool for one band, given back at its end.
+class Scratch {
+  public:
+    Scratch(qzm::WorkerPool* pool, size_t doubles)
+        : m_pool(pool != nullptr ? &pool->Memory() : nullptr),
+          m_data(m_pool != nullptr ? m_pool->Take(doubles) : new (std::nothrow) double[doubles]) {}
+    ~Scratch() {
+        if (m_pool != nullptr) {
+            m_pool->Give(m_data);
+        } else {
+            delete[] m_data;
+        }
+    }
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+    double* Get() const { return m_data; }
+
+  private:
+    qzm::ScratchPool* m_pool;
+    double* m_data;
+};
+
+}  // namespace
+
 struct PhotoImageBuffer::Engine {
+    ~Engine() {
+        nvk::Release(plan);
+        GlobalFree(packet);
+    }
     std::unique_ptr<qzm::WorkerPool> pool = std::make_unique<qzm::WorkerPool>(0);
     ColorTransformCache transforms;
+    // The saturation of the last page, for the next ones of the same value.
+    const nvk::SaturationPlan* plan = nullptr;
+    int32_t planValue = 0;
+    bool planTables = false;
+    // The plane packet of the last sheet, for the next ones.
+    uint8_t* packet = nullptr;
+    size_t packetSize = 0;
 };
 
 namespace {
@@ -71,11 +109,6 @@ void InBands(qzm::WorkerPool* pool, int64_t rows, int64_t minRows,
     pool->RunBands(rows, minRows, band);
 }
 
-// Working memory of one band, from the heap.
-struct Scratch {
-    explicit Scratch(size_t doubles) : data(new (std::nothrow) double[doubles]) {}
-    std::unique_ptr<double[]> data;
-};
 
 }  // namespace
 
@@ -183,14 +216,14 @@ int _SizeBitmap(_tagBITMAPHANDLE* bitmap, int32_t newWidth, int32_t newHeight,
     std::atomic<bool> failed{false};
     const size_t scratch = nvk::SizeRowsScratch(src.width, src.height, newWidth);
     InBands(pool, newHeight, kMinBandRows, [&](int64_t first, int64_t end) {
-        Scratch work(scratch);
-        if (!work.data) {
+        Scratch work(pool, scratch);
+        if (work.Get() == nullptr) {
             failed = true;
             return;
         }
         nvk::SizeRows(src, newWidth, newHeight, xTaps.get(), static_cast<int32_t>(first),
                       static_cast<int32_t>(end), block + static_cast<size_t>(first) * stride,
-                      static_cast<size_t>(stride), work.data.get());
+                      static_cast<size_t>(stride), work.Get());
     });
     if (failed) {
         GlobalFree(block);
@@ -296,14 +329,14 @@ bool _ShrinkForBorder(_tagBITMAPHANDLE* working, float s, qzm::WorkerPool* pool)
     const auto run = [&](int i) {
         const Piece& piece = pieces[static_cast<size_t>(i)];
         const Band& band = bands[piece.band];
-        Scratch work(scratch);
-        if (!work.data) {
+        Scratch work(pool, scratch);
+        if (work.Get() == nullptr) {
             failed = true;
             return;
         }
         nvk::SizeRows(band.source, newWidth, band.scaledRows, xTaps.get(), piece.first, piece.end,
                       canvasData + static_cast<size_t>(band.canvasRow + piece.first) * canvasStride,
-                      static_cast<size_t>(canvasStride), work.data.get());
+                      static_cast<size_t>(canvasStride), work.Get());
     };
     if (pool != nullptr) {
         pool->Run(static_cast<int>(pieces.size()), run);
@@ -484,10 +517,21 @@ _tagBITMAPHANDLE* PhotoImageBuffer::ColorProcess(uint8_t* pixels, int64_t width,
     const uint64_t pixelCount = static_cast<uint64_t>(ww) * static_cast<uint64_t>(wh);
     const nvk::SaturationPlan* plan = nullptr;
     if (saturate) {
-        plan = nvk::MakeSaturation(chroma, pixelCount);
-        if (plan == nullptr) {
-            plan = nvk::MakeSaturation(chroma, 0);  // every pixel directly
+        // The plan of the page before serves while its value and kind (tables
+        // for a page of many pixels) are the same.
+        Engine& e = *m_engine;
+        const bool tables = nvk::SaturationUsesTables(pixelCount);
+        if (e.plan == nullptr || e.planValue != chroma || e.planTables != tables) {
+            nvk::Release(e.plan);
+            e.plan = nvk::MakeSaturation(chroma, pixelCount);
+            e.planValue = chroma;
+            e.planTables = tables;
+            if (e.plan == nullptr) {
+                e.plan = nvk::MakeSaturation(chroma, 0);  // every pixel directly
+                e.planTables = false;
+            }
         }
+        plan = e.plan;
     }
     // Red is byte 2 of this colour order, blue byte 0.
     struct SaturateSink {
@@ -506,12 +550,13 @@ _tagBITMAPHANDLE* PhotoImageBuffer::ColorProcess(uint8_t* pixels, int64_t width,
         // Their working memory is had before any band starts: a step that
         // cannot be done is not done at all, as in the library.
         std::vector<uint8_t> edges;
-        std::vector<std::unique_ptr<double[]>> scratch;
+        std::vector<std::unique_ptr<Scratch>> scratch;
         bool ready = true;
         try {
             edges.resize(2 * rowBytes * static_cast<size_t>(count + 1));
-            for (int i = 0; i < count; ++i) {
-                scratch.emplace_back(new double[nvk::SharpenRowsScratch(ww)]);
+            for (int i = 0; i < count && ready; ++i) {
+                scratch.push_back(std::make_unique<Scratch>(pool, nvk::SharpenRowsScratch(ww)));
+                ready = scratch.back()->Get() != nullptr;
             }
         } catch (const std::bad_alloc&) {
             ready = false;
@@ -544,7 +589,7 @@ _tagBITMAPHANDLE* PhotoImageBuffer::ColorProcess(uint8_t* pixels, int64_t width,
             }
             nvk::SharpenRows(data, stride, ww, wh, weights, static_cast<int32_t>(first),
                              static_cast<int32_t>(end), above, below,
-                             scratch[static_cast<size_t>(i)].get(), sink);
+                             scratch[static_cast<size_t>(i)]->Get(), sink);
         });
     } else if (plan != nullptr) {
         pool->RunBands(wh, kMinBandRows, [&](int64_t first, int64_t end) {
@@ -554,7 +599,6 @@ _tagBITMAPHANDLE* PhotoImageBuffer::ColorProcess(uint8_t* pixels, int64_t width,
             }
         });
     }
-    nvk::Release(plan);
 
     // 12. The design separates and merges the page once more, through
     // identity palettes: the same bytes in a new block, so the working
@@ -597,24 +641,27 @@ int32_t PhotoImageBuffer::Send(DeviceEntry* entry, const DeviceMediaBufferInfo& 
     }
     const int64_t payloadLength = kPlaneBmpHeaderSize + pixelBytes;
     const int64_t packetLength = DeviceCmd::kHeaderLength + payloadLength;
-    // A sheet-sized block on huge pages (GlobalAlloc).
-    struct Release {
-        void operator()(uint8_t* p) const { GlobalFree(p); }
-    };
-    std::unique_ptr<uint8_t[], Release> packet(
-        static_cast<uint8_t*>(GlobalAlloc(0, static_cast<size_t>(packetLength))));
-    if (!packet) {
-        return 3;
+    // The packet block of the sheet before, or a new one on huge pages.
+    Engine& e = *m_engine;
+    if (e.packetSize < static_cast<size_t>(packetLength)) {
+        GlobalFree(e.packet);
+        e.packetSize = 0;
+        e.packet = static_cast<uint8_t*>(GlobalAlloc(0, static_cast<size_t>(packetLength)));
+        if (e.packet == nullptr) {
+            return 3;
+        }
+        e.packetSize = static_cast<size_t>(packetLength);
     }
+    uint8_t* const packet = e.packet;
     // The header; the sub-command is filled in per plane.
     char lengthField[16];
     std::snprintf(lengthField, sizeof lengthField, "%08d", static_cast<int>(payloadLength));
-    std::memset(packet.get(), ' ', DeviceCmd::kHeaderLength);
+    std::memset(packet, ' ', DeviceCmd::kHeaderLength);
     packet[0] = 0x1B;
     packet[1] = 'P';
-    std::memcpy(packet.get() + 2, "IMAGE", 5);
-    std::memcpy(packet.get() + 24, lengthField, 8);
-    uint8_t* payload = packet.get() + DeviceCmd::kHeaderLength;
+    std::memcpy(packet + 2, "IMAGE", 5);
+    std::memcpy(packet + 24, lengthField, 8);
+    uint8_t* payload = packet + DeviceCmd::kHeaderLength;
     _MakePlaneBmpHeader(payload, static_cast<int32_t>(width), static_cast<int32_t>(height),
                         sheet.hDpi, sheet.vDpi);
     uint8_t* area = payload + kPlaneBmpHeaderSize;
@@ -622,7 +669,7 @@ int32_t PhotoImageBuffer::Send(DeviceEntry* entry, const DeviceMediaBufferInfo& 
 
     const int32_t panels = std::clamp(sheet.outPanelCount, 0, 3);
     for (int plane = 0; plane < 3; ++plane) {
-        char* sub = reinterpret_cast<char*>(packet.get()) + 8;
+        char* sub = reinterpret_cast<char*>(packet) + 8;
         std::memset(sub, ' ', DeviceCmd::kMaxSubCommandLength);
         std::memcpy(sub, kPlaneNames[plane], std::strlen(kPlaneNames[plane]));
         for (int32_t i = 0; i < panels; ++i) {
@@ -648,7 +695,7 @@ int32_t PhotoImageBuffer::Send(DeviceEntry* entry, const DeviceMediaBufferInfo& 
                             static_cast<size_t>(cols));
             }
         }
-        if (entry->SetCommand(packet.get(), static_cast<int32_t>(packetLength)) == 0) {
+        if (entry->SetCommand(packet, static_cast<int32_t>(packetLength)) == 0) {
             return 3;
         }
     }

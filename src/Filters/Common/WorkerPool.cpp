@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <new>
 
 namespace qzm {
 
@@ -18,6 +19,59 @@ thread_local const WorkerPool* t_runningFor = nullptr;
 constexpr int kBandsPerThread = 4;
 
 }  // namespace
+
+ScratchPool::~ScratchPool() {
+    for (const Entry& e : m_free) {
+        delete[] e.data;
+    }
+    for (const Entry& e : m_taken) {
+        delete[] e.data;
+    }
+}
+
+double* ScratchPool::Take(size_t doubles) {
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        for (size_t i = 0; i < m_free.size(); ++i) {
+            if (m_free[i].size >= doubles) {
+                const Entry e = m_free[i];
+                m_free.erase(m_free.begin() + static_cast<std::ptrdiff_t>(i));
+                m_taken.push_back(e);
+                return e.data;
+            }
+        }
+    }
+    auto* data = new (std::nothrow) double[doubles];
+    if (data != nullptr) {
+        std::lock_guard<std::mutex> guard(m_lock);
+        try {
+            m_taken.push_back({data, doubles});
+        } catch (const std::bad_alloc&) {
+            delete[] data;
+            return nullptr;
+        }
+    }
+    return data;
+}
+
+void ScratchPool::Give(double* block) {
+    if (block == nullptr) {
+        return;
+    }
+    std::lock_guard<std::mutex> guard(m_lock);
+    for (size_t i = 0; i < m_taken.size(); ++i) {
+        if (m_taken[i].data == block) {
+            const Entry e = m_taken[i];
+            m_taken.erase(m_taken.begin() + static_cast<std::ptrdiff_t>(i));
+            try {
+                m_free.push_back(e);
+            } catch (const std::bad_alloc&) {
+                delete[] e.data;
+            }
+            return;
+        }
+    }
+}
 
 int WorkerPool::AvailableProcessors() {
     cpu_set_t set;

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -16,6 +17,31 @@
 #include <vector>
 
 namespace qzm {
+
+// Working memory of the bands (blocks of doubles), kept for the next step
+// and the next page: a fresh block costs a page fault per 4 KiB when first
+// used. Safe to use from several threads.
+class ScratchPool {
+  public:
+    ScratchPool() = default;
+    ~ScratchPool();
+    ScratchPool(const ScratchPool&) = delete;
+    ScratchPool& operator=(const ScratchPool&) = delete;
+
+    // A block of at least doubles doubles, or null when memory cannot be had.
+    double* Take(size_t doubles);
+    // Gives a block from Take back for the next band.
+    void Give(double* block);
+
+  private:
+    struct Entry {
+        double* data;
+        size_t size;
+    };
+    std::mutex m_lock;
+    std::vector<Entry> m_free;
+    std::vector<Entry> m_taken;
+};
 
 class WorkerPool {
   public:
@@ -35,6 +61,9 @@ class WorkerPool {
     static int AvailableProcessors();
 
     int Threads() const { return m_threads; }
+
+    // The working memory of the bands.
+    ScratchPool& Memory() { return m_memory; }
 
     // The smallest band of a step that asks for minRows.
     int64_t BandRows(int64_t minRows) const { return m_bandRows > 0 ? m_bandRows : minRows; }
@@ -60,6 +89,7 @@ class WorkerPool {
 
     const int m_threads;
     const int64_t m_bandRows;
+    ScratchPool m_memory;
     std::mutex m_stepLock;  // one step at a time
     std::mutex m_lock;      // guards everything below
     std::condition_variable m_wake;
