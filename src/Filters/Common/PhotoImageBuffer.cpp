@@ -53,19 +53,13 @@ class Scratch {
 }  // namespace
 
 struct PhotoImageBuffer::Engine {
-    ~Engine() {
-        nvk::Release(plan);
-        GlobalFree(packet);
-    }
+    ~Engine() { nvk::Release(plan); }
     std::unique_ptr<qzm::WorkerPool> pool = std::make_unique<qzm::WorkerPool>(0);
     ColorTransformCache transforms;
     // The saturation of the last page, for the next ones of the same value.
     const nvk::SaturationPlan* plan = nullptr;
     int32_t planValue = 0;
     bool planTables = false;
-    // The plane packet of the last sheet, for the next ones.
-    uint8_t* packet = nullptr;
-    size_t packetSize = 0;
 };
 
 namespace {
@@ -641,18 +635,18 @@ int32_t PhotoImageBuffer::Send(DeviceEntry* entry, const DeviceMediaBufferInfo& 
     }
     const int64_t payloadLength = kPlaneBmpHeaderSize + pixelBytes;
     const int64_t packetLength = DeviceCmd::kHeaderLength + payloadLength;
-    // The packet block of the sheet before, or a new one on huge pages.
-    Engine& e = *m_engine;
-    if (e.packetSize < static_cast<size_t>(packetLength)) {
-        GlobalFree(e.packet);
-        e.packetSize = 0;
-        e.packet = static_cast<uint8_t*>(GlobalAlloc(0, static_cast<size_t>(packetLength)));
-        if (e.packet == nullptr) {
-            return 3;
-        }
-        e.packetSize = static_cast<size_t>(packetLength);
+    // A sheet-sized block on huge pages (GlobalAlloc). Kept from sheet to
+    // sheet, or mapped on its own, it saved a few page faults but raised the
+    // peak by its size.
+    struct Release {
+        void operator()(uint8_t* p) const { GlobalFree(p); }
+    };
+    const std::unique_ptr<uint8_t, Release> block(
+        static_cast<uint8_t*>(GlobalAlloc(0, static_cast<size_t>(packetLength))));
+    if (!block) {
+        return 3;
     }
-    uint8_t* const packet = e.packet;
+    uint8_t* const packet = block.get();
     // The header; the sub-command is filled in per plane.
     char lengthField[16];
     std::snprintf(lengthField, sizeof lengthField, "%08d", static_cast<int>(payloadLength));
