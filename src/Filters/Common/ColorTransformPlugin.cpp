@@ -8,8 +8,9 @@
 // way out. Where the grey axis of the chain gives usable curves (the M480
 // profile) it puts pre-linearisation curves in front of the grid and
 // evaluates both with "PrelinEval8" (cmsopt.c); where it does not (the
-// ov-480 profile: its tone curve's toe makes the darkest greys one flat
-// step, which LittleCMS calls degenerate) the grid alone, with
+// ov-480 profile: its header intent, relative colorimetric without black
+// point compensation, clips the darkest 8 % of sRGB's greys to full dye, a
+// flat run that LittleCMS calls degenerate) the grid alone, with
 // "TetrahedralInterp16" (cmsintrp.c). Either way every pixel goes through
 // formatters called by pointer, a one-pixel cache, and (PrelinEval8) the
 // choice of the tetrahedron once per output channel. The plug-in lets
