@@ -45,8 +45,9 @@ bool ApplyColorTransform(cmsHTRANSFORM transform, uint8_t* data, int width, int 
 // The transform of get_colord_transform_func(path) for whole pages, in a
 // LittleCMS context of its own with the filter's transform plug-in
 // (ColorTransformPlugin.cpp): LittleCMS links and optimises the profiles as
-// always, and when the result is its 8-bit path of pre-linearisation curves
-// and a grid, the plug-in computes every pixel with the same integer formula
+// always, and when the result is its 8-bit path of a grid (with or without
+// pre-linearisation curves), the plug-in computes every pixel with the same
+// integer formula
 // at a fraction of the cost (it checks itself against LittleCMS first, and
 // the tests compare every 8-bit colour through both package profiles).
 // Otherwise the transform is LittleCMS's own.
