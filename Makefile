@@ -36,7 +36,7 @@ sample: setup
 bench:
 	cmake -S . -B build-release $(GENERATOR) -DCMAKE_BUILD_TYPE=Release
 	cmake --build build-release -j $(JOBS) --target filter_bench
-	build-release/tests/Bench/filter_bench 153x204mm 300dpi
+	build-release/tests/Bench/filter_bench 153x204mm 300x600dpi
 	build-release/tests/Bench/filter_bench 153x204mm 600x600dpi
 
 # The Debian package, written into the build folder.

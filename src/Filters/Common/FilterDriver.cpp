@@ -110,7 +110,10 @@ uint8_t* _ReadPage(cups_raster_t* raster, const cups_page_header2_t& header, boo
     std::unique_ptr<uint8_t, FreeDeleter> page;
     std::vector<uint8_t> line;
     if (sane) {
+        // Fresh memory comes cleared from the kernel (calloc does not clear
+        // it again), on huge pages when it is touched.
         page.reset(static_cast<uint8_t*>(std::calloc(height, stride)));
+        AdviseHugePages(page.get(), stride * height);
         // The line buffer always holds a whole row of pixels, even when the
         // header claims fewer bytes per line: the rest stays zero.
         try {
@@ -123,11 +126,23 @@ uint8_t* _ReadPage(cups_raster_t* raster, const cups_page_header2_t& header, boo
         SkipLines(raster, header, 0);
         return nullptr;
     }
+    // A line of exactly one row of pixels that is not turned goes straight
+    // into its row, the copy through the line buffer saved; a line that
+    // cannot be read whole leaves its row black, as it does in the buffer.
+    const bool direct = !turned && uint64_t{header.cupsBytesPerLine} == uint64_t{width} * 3;
     for (uint32_t i = 0; i < height; ++i) {
-        if (cupsRasterReadPixels(raster, line.data(), header.cupsBytesPerLine) == 0) {
-            break;
+        uint8_t* row = page.get() + stride * (height - 1 - i);
+        if (direct) {
+            if (cupsRasterReadPixels(raster, row, header.cupsBytesPerLine) == 0) {
+                std::memset(row, 0, header.cupsBytesPerLine);
+                break;
+            }
+        } else {
+            if (cupsRasterReadPixels(raster, line.data(), header.cupsBytesPerLine) == 0) {
+                break;
+            }
+            _CopyRasterLine(line.data(), page.get(), width, height, i, turned);
         }
-        _CopyRasterLine(line.data(), page.get(), width, height, i, turned);
         if (Canceled) {
             return nullptr;
         }
@@ -204,6 +219,9 @@ void _ConfigureJob(FilterJob& job, const char* jobId) {
             if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
                 std::fclose(f);
                 e.SetICCProfile(path.c_str());
+                // Every page matches colours through this profile: its
+                // transform is made while the first page is read.
+                e.m_imageBuffer.PrepareColorTransform(e.m_iccProfilePath);
             }
         }
     }

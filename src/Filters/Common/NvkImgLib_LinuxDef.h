@@ -10,8 +10,15 @@
 typedef void* HGLOBAL;
 
 // malloc of size bytes; the flags are ignored and the block is not cleared.
-// Null when the memory cannot be had, and for any size above 1 TiB.
+// Null when the memory cannot be had, and for any size above 1 TiB. The
+// whole 2 MiB pages inside a block of 4 MiB or more are advised to the
+// kernel for huge pages (madvise), which only makes first touching them
+// cheaper.
 HGLOBAL GlobalAlloc(uint32_t flags, size_t size);
+
+// Advises the kernel to back the whole 2 MiB pages inside a block of 4 MiB
+// or more (not yet touched) with huge pages; nothing for a smaller block.
+void AdviseHugePages(void* block, size_t size);
 
 // Returns the handle itself: a block is always at the address of its handle.
 void* GlobalLock(HGLOBAL handle);

@@ -9,7 +9,10 @@
 // Pixel loops built twice, for the baseline processor and for one with wider
 // vectors, chosen when the program starts. Only plain IEEE operations and
 // conversions are used (no fused multiply-add), so both give the same bytes.
-#if defined(__x86_64__) && defined(__GNUC__)
+// ThreadSanitizer builds use the baseline only: the choice is made by a
+// resolver that runs while the program is loaded, before the sanitizer's
+// runtime is ready for the instrumented code in it.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_THREAD__)
 #define NVK_PIXEL_LOOP __attribute__((target_clones("avx2", "default")))
 #else
 #define NVK_PIXEL_LOOP

@@ -9,6 +9,7 @@
 
 #include "NvkImgLib.h"
 #include "NvkImgLib_Private.h"
+#include "NvkImgLib_Rows.h"
 
 const KTableEntry KTable[21] = {
     {-1000, -1.0},   {-950, -0.75}, {-900, -0.5625}, {-800, -0.39}, {-500, -0.204}, {-200, -0.135},
@@ -99,6 +100,59 @@ NVK_PIXEL_LOOP void Weigh(const uint8_t* __restrict in, double* __restrict out, 
 
 }  // namespace
 
+namespace nvk {
+
+SharpenWeights SharpenWeightsFor(int32_t level) {
+    const double b = _SharpenCoefficient(level);
+    return {b * 8 / 9 + 1, b / -9};
+}
+
+void SharpenRows(uint8_t* data, size_t stride, int32_t width, int32_t height,
+                 SharpenWeights weights, int32_t first, int32_t end, const uint8_t* above,
+                 const uint8_t* below, double* scratch, RowSink sink) {
+    if (first >= end || width <= 0) {
+        return;
+    }
+    // The working copy: the rows still needed, already multiplied by their
+    // weights. Output row y needs source rows y-1, y and y+1 only, and row y
+    // is overwritten after row y+1 has been taken, so four weighted rows (the
+    // neighbour rows y-1, y, y+1 and the centre row y) stand for the whole
+    // copy. The rows next to the band come from above and below.
+    const size_t n = 3 * static_cast<size_t>(width);
+    double* ring[3] = {scratch, scratch + n, scratch + 2 * n};
+    double* centre = scratch + 3 * n;
+    const double edgeWeight = weights.edge;
+    const double centreWeight = weights.centre;
+
+    if (first > 0) {
+        Weigh(above, ring[0], n, edgeWeight);
+    }
+    Weigh(data + static_cast<size_t>(first) * stride, ring[1], n, edgeWeight);
+    for (int32_t y = first; y < end; ++y) {
+        // ring[0] = row y-1, ring[1] = row y, ring[2] = row y+1 (weighted).
+        const double* up = y == 0 ? ring[1] : ring[0];
+        const double* down = ring[1];
+        if (y + 1 < height) {
+            const uint8_t* next =
+                y + 1 < end ? data + static_cast<size_t>(y + 1) * stride : below;
+            Weigh(next, ring[2], n, edgeWeight);
+            down = ring[2];
+        }
+        uint8_t* row = data + static_cast<size_t>(y) * stride;
+        Weigh(row, centre, n, centreWeight);
+        SharpenRow(up, ring[1], centre, down, row, static_cast<size_t>(width));
+        if (sink.done != nullptr) {
+            sink.done(sink.context, row, y);
+        }
+        double* oldest = ring[0];
+        ring[0] = ring[1];
+        ring[1] = ring[2];
+        ring[2] = oldest;
+    }
+}
+
+}  // namespace nvk
+
 int IL_SharpenBitmap(_tagBITMAPHANDLE* bitmap, int32_t level) {
     if (bitmap == nullptr || bitmap->data == nullptr) {
         return kILErrNoBitmap;
@@ -112,43 +166,12 @@ int IL_SharpenBitmap(_tagBITMAPHANDLE* bitmap, int32_t level) {
     if (bitmap->height == 0 || bitmap->width == 0) {
         return kILSuccess;
     }
-    const double b = _SharpenCoefficient(level);
-    const double centreWeight = b * 8 / 9 + 1;
-    const double edgeWeight = b / -9;
-
-    // The working copy: the rows still needed, already multiplied by their
-    // weights. Output row y needs source rows y-1, y and y+1 only, and row y
-    // is overwritten after row y+1 has been taken, so four weighted rows (the
-    // neighbour rows y-1, y, y+1 and the centre row y) stand for the whole
-    // copy.
-    const size_t n = 3 * static_cast<size_t>(bitmap->width);
-    const size_t height = static_cast<size_t>(bitmap->height);
-    const size_t stride = static_cast<size_t>(bitmap->bytesPerLine);
-    nvk::GlobalBlock work(4 * n * sizeof(double));
+    nvk::GlobalBlock work(nvk::SharpenRowsScratch(bitmap->width) * sizeof(double));
     if (work.Data() == nullptr) {
         return kILErrNoMemory;
     }
-    double* ring[3] = {reinterpret_cast<double*>(work.Data()),
-                       reinterpret_cast<double*>(work.Data()) + n,
-                       reinterpret_cast<double*>(work.Data()) + 2 * n};
-    double* centre = reinterpret_cast<double*>(work.Data()) + 3 * n;
-
-    uint8_t* data = bitmap->data;
-    Weigh(data, ring[1], n, edgeWeight);
-    for (size_t y = 0; y < height; ++y) {
-        // ring[0] = row y-1, ring[1] = row y, ring[2] = row y+1 (weighted).
-        const double* up = y == 0 ? ring[1] : ring[0];
-        const double* down = ring[1];
-        if (y + 1 < height) {
-            Weigh(data + (y + 1) * stride, ring[2], n, edgeWeight);
-            down = ring[2];
-        }
-        Weigh(data + y * stride, centre, n, centreWeight);
-        SharpenRow(up, ring[1], centre, down, data + y * stride, bitmap->width);
-        double* oldest = ring[0];
-        ring[0] = ring[1];
-        ring[1] = ring[2];
-        ring[2] = oldest;
-    }
+    nvk::SharpenRows(bitmap->data, static_cast<size_t>(bitmap->bytesPerLine), bitmap->width,
+                     bitmap->height, nvk::SharpenWeightsFor(level), 0, bitmap->height, nullptr,
+                     nullptr, reinterpret_cast<double*>(work.Data()));
     return kILSuccess;
 }

@@ -11,17 +11,17 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
 #include "NvkImgLib.h"
 #include "NvkImgLib_Private.h"
+#include "NvkImgLib_Rows.h"
 
 namespace {
 
-// The four taps of one output position: source indices (out-of-range taps
-// already replaced by the truncated position) and their weights.
-struct Taps {
-    int32_t index[4];
-    double weight[4];
-};
+using nvk::Taps;
 
 // Cubic convolution kernel with a = -1; taps beyond distance 2 contribute
 // nothing (they are skipped, which adds exactly +0).
@@ -35,7 +35,10 @@ double Kernel(double d) {
     return 0.0;
 }
 
-// Taps of output position i when srcLength samples become newLength.
+}  // namespace
+
+namespace nvk {
+
 Taps TapsFor(int32_t srcLength, int32_t newLength, int32_t i) {
     const double p = static_cast<double>(srcLength) / static_cast<double>(newLength) * i;
     // 0 <= p < srcLength, so the truncation is defined and in range.
@@ -51,6 +54,10 @@ Taps TapsFor(int32_t srcLength, int32_t newLength, int32_t i) {
     }
     return t;
 }
+
+}  // namespace nvk
+
+namespace {
 
 // Horizontal pass of one source row into 3 x newWidth sums; samples holds
 // room for the row's 3 x srcWidth bytes as doubles, converted once.
@@ -76,6 +83,44 @@ NVK_PIXEL_LOOP void HorizontalRow(const uint8_t* __restrict src, size_t srcBytes
     }
 }
 
+#if defined(__x86_64__) && defined(__GNUC__)
+// The three channels of output pixel x in the lanes of one vector (the
+// fourth lane is the next source pixel's first channel, not used): per lane
+// the same products as HorizontalRow, added in the same order.
+__attribute__((target("avx2"))) inline __m256d PixelLanes(const double* samples, const Taps& t) {
+    const __m256d s0 = _mm256_loadu_pd(samples + 3 * static_cast<size_t>(t.index[0]));
+    const __m256d s1 = _mm256_loadu_pd(samples + 3 * static_cast<size_t>(t.index[1]));
+    const __m256d s2 = _mm256_loadu_pd(samples + 3 * static_cast<size_t>(t.index[2]));
+    const __m256d s3 = _mm256_loadu_pd(samples + 3 * static_cast<size_t>(t.index[3]));
+    __m256d sum = _mm256_mul_pd(_mm256_set1_pd(t.weight[0]), s0);
+    sum = _mm256_add_pd(sum, _mm256_mul_pd(_mm256_set1_pd(t.weight[1]), s1));
+    sum = _mm256_add_pd(sum, _mm256_mul_pd(_mm256_set1_pd(t.weight[2]), s2));
+    return _mm256_add_pd(sum, _mm256_mul_pd(_mm256_set1_pd(t.weight[3]), s3));
+}
+
+// HorizontalRow one pixel per vector. samples holds one double more than
+// the row's, so that the last source pixel's load stays inside.
+__attribute__((target("avx2"))) void HorizontalRowLanes(const uint8_t* __restrict src,
+                                                        size_t srcBytes,
+                                                        double* __restrict samples,
+                                                        const Taps* __restrict taps,
+                                                        int32_t newWidth,
+                                                        double* __restrict out) {
+    for (size_t j = 0; j < srcBytes; ++j) {
+        samples[j] = src[j];
+    }
+    samples[srcBytes] = 0.0;
+    // Each store's fourth lane is overwritten by the next pixel; the last
+    // pixel's stays out of the row.
+    for (int32_t x = 0; x + 1 < newWidth; ++x) {
+        _mm256_storeu_pd(out + 3 * static_cast<size_t>(x), PixelLanes(samples, taps[x]));
+    }
+    const int32_t last = newWidth - 1;
+    _mm256_maskstore_pd(out + 3 * static_cast<size_t>(last), _mm256_setr_epi64x(-1, -1, -1, 0),
+                        PixelLanes(samples, taps[last]));
+}
+#endif
+
 // 0 below 0, 255 above 255, otherwise rounded half up; written with min and
 // max so that the loop needs no branches.
 inline uint8_t ToByte(double s) {
@@ -97,6 +142,55 @@ NVK_PIXEL_LOOP void VerticalRow(const double* r0, const double* r1, const double
 }
 
 }  // namespace
+
+namespace nvk {
+
+size_t SizeRowsScratch(int32_t srcWidth, int32_t srcHeight, int32_t newWidth) {
+    const size_t ringRows = srcHeight < 4 ? static_cast<size_t>(srcHeight) : 4;
+    // The source row as doubles, and one more for the vector loads.
+    return ringRows * 3 * static_cast<size_t>(newWidth) + 3 * static_cast<size_t>(srcWidth) + 1;
+}
+
+void SizeRows(const _tagBITMAPHANDLE& src, int32_t newWidth, int32_t newHeight,
+              const Taps* xTaps, int32_t first, int32_t end, uint8_t* out, size_t outStride,
+              double* scratch) {
+    const size_t rowDoubles = 3 * static_cast<size_t>(newWidth);
+    const size_t ringRows = src.height < 4 ? static_cast<size_t>(src.height) : 4;
+    const size_t srcBytes = 3 * static_cast<size_t>(src.width);
+    double* rows = scratch;
+    double* samples = scratch + ringRows * rowDoubles;
+    int32_t held[4] = {-1, -1, -1, -1};
+    auto horizontal = HorizontalRow;
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (__builtin_cpu_supports("avx2")) {
+        horizontal = HorizontalRowLanes;
+    }
+#endif
+    auto rowOf = [&](int32_t k) -> const double* {
+        const size_t slot = static_cast<size_t>(k) % ringRows;
+        double* r = rows + slot * rowDoubles;
+        if (held[slot] != k) {
+            horizontal(src.data + static_cast<size_t>(k) * src.bytesPerLine, srcBytes, samples,
+                       xTaps, newWidth, r);
+            held[slot] = k;
+        }
+        return r;
+    };
+    for (int32_t y = first; y < end; ++y) {
+        const Taps t = TapsFor(src.height, newHeight, y);
+        // The four taps lie within base-1 ... base+2, so they never evict one
+        // another from a ring of four (fewer rows exist only when the source
+        // has fewer, and then every row fits).
+        const double* r0 = rowOf(t.index[0]);
+        const double* r1 = rowOf(t.index[1]);
+        const double* r2 = rowOf(t.index[2]);
+        const double* r3 = rowOf(t.index[3]);
+        VerticalRow(r0, r1, r2, r3, t.weight, rowDoubles,
+                    out + static_cast<size_t>(y - first) * outStride);
+    }
+}
+
+}  // namespace nvk
 
 int IL_SizeBitmap(_tagBITMAPHANDLE* bitmap, int32_t newWidth, int32_t newHeight, int32_t method) {
     if (bitmap == nullptr || bitmap->data == nullptr || bitmap->bitsPerPixel != 24 ||
@@ -127,44 +221,20 @@ int IL_SizeBitmap(_tagBITMAPHANDLE* bitmap, int32_t newWidth, int32_t newHeight,
         fullSize > static_cast<uint64_t>(PTRDIFF_MAX)) {
         return kILErrNoMemory;
     }
-    const size_t ringRows = src.height < 4 ? static_cast<size_t>(src.height) : 4;
-    nvk::GlobalBlock ring(ringRows * rowDoubles * sizeof(double));
+    // The ring of horizontal sums and one source row as doubles.
+    nvk::GlobalBlock ring(nvk::SizeRowsScratch(src.width, src.height, newWidth) *
+                          sizeof(double));
     nvk::GlobalBlock columnTaps(static_cast<size_t>(newWidth) * sizeof(Taps));
-    const size_t srcBytes = 3 * static_cast<size_t>(src.width);
-    nvk::GlobalBlock samples(srcBytes * sizeof(double));
-    if (ring.Data() == nullptr || columnTaps.Data() == nullptr || samples.Data() == nullptr) {
+    if (ring.Data() == nullptr || columnTaps.Data() == nullptr) {
         return kILErrNoMemory;
     }
 
     Taps* xTaps = reinterpret_cast<Taps*>(columnTaps.Data());
     for (int32_t x = 0; x < newWidth; ++x) {
-        xTaps[x] = TapsFor(src.width, newWidth, x);
+        xTaps[x] = nvk::TapsFor(src.width, newWidth, x);
     }
-    double* rows = reinterpret_cast<double*>(ring.Data());
-    int32_t held[4] = {-1, -1, -1, -1};
-    auto rowOf = [&](int32_t k) -> const double* {
-        const size_t slot = static_cast<size_t>(k) % ringRows;
-        double* r = rows + slot * rowDoubles;
-        if (held[slot] != k) {
-            HorizontalRow(src.data + static_cast<size_t>(k) * src.bytesPerLine, srcBytes,
-                          reinterpret_cast<double*>(samples.Data()), xTaps, newWidth, r);
-            held[slot] = k;
-        }
-        return r;
-    };
-
-    uint8_t* out = block.Data();
-    for (int32_t y = 0; y < newHeight; ++y) {
-        const Taps t = TapsFor(src.height, newHeight, y);
-        // The four taps lie within base-1 ... base+2, so they never evict one
-        // another from a ring of four (fewer rows exist only when the source
-        // has fewer, and then every row fits).
-        const double* r0 = rowOf(t.index[0]);
-        const double* r1 = rowOf(t.index[1]);
-        const double* r2 = rowOf(t.index[2]);
-        const double* r3 = rowOf(t.index[3]);
-        VerticalRow(r0, r1, r2, r3, t.weight, rowDoubles, out + static_cast<size_t>(y) * stride);
-    }
+    nvk::SizeRows(src, newWidth, newHeight, xTaps, 0, newHeight, block.Data(),
+                  static_cast<size_t>(stride), reinterpret_cast<double*>(ring.Data()));
 
     if (bitmap->handle != nullptr) {
         if (bitmap->data != nullptr) {

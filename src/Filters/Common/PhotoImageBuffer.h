@@ -8,12 +8,16 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "DeviceMediaBufferInfo.h"
 #include "NvkImgLib.h"
 
 class DeviceEntry;
+namespace qzm {
+class WorkerPool;
+}
 
 // Sub-command names of the plane packets, by plane index (yellow, magenta,
 // cyan).
@@ -58,6 +62,17 @@ class PhotoImageBuffer {
     // stays the caller's.
     void SetImageData(int32_t slot, const _tagBITMAPHANDLE* bitmap);
 
+    // How many threads work on a page, the caller's included (0, the
+    // default, = the processors the process may run on), and, when
+    // positive, the smallest band of rows they share (tests cut pages into
+    // many small bands with 1). The bytes depend on neither.
+    void SetWorkerThreads(int threads, int bandRows = 0);
+
+    // Starts making the colour transform of an ICC profile file in the
+    // background, ahead of the first page that matches colours with it.
+    // ColorProcess keeps one transform per profile file for every page.
+    void PrepareColorTransform(const std::string& iccProfilePath);
+
     // Writes the sheet's "YPLANE", "MPLANE" and "CPLANE" packets through
     // entry->SetCommand, with slots 0 ... outPanelCount - 1 placed on the
     // sheet. Returns 0 when all three went out, 3 otherwise.
@@ -78,6 +93,11 @@ class PhotoImageBuffer {
     int32_t m_contrast[3] = {0, 0, 0};
     int32_t m_chroma = 0;
     std::string m_iccProfilePath;
+
+  private:
+    // The worker threads and the kept colour transforms.
+    struct Engine;
+    std::unique_ptr<Engine> m_engine;
 };
 
 // Pipeline steps of ColorProcess, exposed for tests. Each works on a 24-bit
@@ -87,6 +107,9 @@ class PhotoImageBuffer {
 // (y, x) goes to (x, height - 1 - y). Returns a new malloc'd buffer of width
 // rows, or null when it cannot be had; the input is not released.
 uint8_t* _TurnOntoPaper(const uint8_t* pixels, int64_t width, int64_t height);
+// The same, in bands of rows on a pool's threads (null: the caller's thread).
+uint8_t* _TurnOntoPaper(const uint8_t* pixels, int64_t width, int64_t height,
+                        qzm::WorkerPool* pool);
 
 // The border scale of a media: min of the across and along ratios, each
 // computed in double from single-precision integers and rounded to single.
@@ -96,3 +119,17 @@ float _BorderScale(const DeviceMediaBufferInfo& media, int64_t resolution);
 // of (width x s) x (height x s). Returns false, with the bitmap unchanged,
 // when memory cannot be had or the scaled size is not positive.
 bool _ShrinkForBorder(_tagBITMAPHANDLE* working, float s);
+// The same, its bands (and the rows of each) on a pool's threads.
+bool _ShrinkForBorder(_tagBITMAPHANDLE* working, float s, qzm::WorkerPool* pool);
+
+// IL_SizeBitmap(working, newWidth, newHeight, kILMethodCubic) with its output
+// rows in bands on a pool's threads: the same bytes and results.
+int _SizeBitmap(_tagBITMAPHANDLE* working, int32_t newWidth, int32_t newHeight,
+                qzm::WorkerPool* pool);
+
+// The tables that the tone steps (gamma, then intensity, then contrast on
+// the palettes of the planes, merged back through them) amount to: byte c of
+// every pixel becomes tables[c][byte]. Returns false when they change
+// nothing.
+bool _ToneTables(const int32_t (&gamma)[3], const int32_t (&brightness)[3],
+                 const int32_t (&contrast)[3], bool on, uint8_t (&tables)[3][256]);

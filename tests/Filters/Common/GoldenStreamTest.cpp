@@ -141,6 +141,17 @@ const GoldenCase kCases[] = {
      "42677c70fbe007219c2ad19d05488924ba07a96c675afdaccc0e4c97daa3b2c6"},
     {"TallAndThin600", "PageSize=102x153mm Resolution=600x600dpi OvpBorder=Enable", 7, 3001, 1, 1,
      false, "07ebbfa0a7978896cb70a15cb64b6cb8efd82afdfa6864764eb70ccb16448f55"},
+    // Pages against the image side's bands of rows on worker threads: one
+    // row, fewer rows than bands, and a turned page through every step.
+    {"OneRow", "PageSize=127x89mm " BENCH_OPTIONS, 1548, 1, 1, 1, false,
+     "290b14eaa0717530aebf7dff40aaf96bee5fe54232a8143963400ffd8df175f6"},
+    {"FewRows",
+     "PageSize=127x89mm OvpBorder=Enable OvpSharpness=4 OvpColorAdjustment=Enable OvpChroma=-20",
+     1548, 37, 2, 1, false, "4623ca6de1456616bab65a0166550f07167d7d66413a63c791e56eb7640296ea"},
+    {"TurnedEveryStep",
+     "PageSize=102x153mm Resolution=300x600dpi OvpBorder=Enable OvpSharpness=1 "
+     "OvpColorAdjustment=Enable OvpGamma=-20 OvpChroma=40",
+     1240, 3688, 1, 1, false, "95d92b882bba9ca7d83b9ea184fc1ea7d699cf5bd9a1adc90010314cdf5f2f1c"},
 };
 
 // Writes the job's raster: the sample chart, page k > 0 as its negative
