@@ -1,22 +1,15 @@
 // filter_bench: whole pages through the filter's image path as the driver
 // runs it (MakeImageData, SetImageData, the sheet's settings commands and
 // SendImageData), the stream written to /dev/null. Reports wall and CPU
-// milliseconds per page and the process's peak resident memory beside the
-// raw page size.
+// milliseconds per page and the peak resident memory beside the raw page.
 //
 //   filter_bench [PAGE_SIZE [RESOLUTION [PAGES]]]   (default 153x204mm 300x600dpi 5)
 //
-// Settings: the options of issue 17's page (border, sharpness 3, colour
-// adjustment with gamma, brightness, contrast and chroma, ICC colour
-// matching through the package's M480 profile), set up the way the driver's
-// _ConfigureJob sets them.
-//
-// The page is drawn once into an unlinked temporary file (the system's page
-// cache, not this process's memory); each page is read from it into a fresh
-// page buffer before its clock starts, as the driver's _ReadPage fills one.
-// So the bench keeps no copy of the page of its own, the peak is the image
-// path's and a profile of the bench is one of the image path. The first page
-// also pays for what a job makes once (the colour transform, the workers).
+// Settings: border, sharpness 3, colour adjustment and ICC colour matching
+// with the package's M480 profile, set up as the driver's _ConfigureJob does.
+// The page is drawn once into an unlinked temporary file and read into a
+// fresh page buffer before each page's clock starts, so the peak is the
+// image path's. The first page also pays for what a job makes once.
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -35,17 +28,13 @@
 namespace {
 
 // CPU time of this process, every thread (the machine may be shared).
-double CpuMs() {
+double CpuMs(long* minorFaults = nullptr) {
     struct rusage u {};
     getrusage(RUSAGE_SELF, &u);
+    if (minorFaults != nullptr)
+        *minorFaults = u.ru_minflt;
     return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000.0 +
            (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000.0;
-}
-
-long MinorFaults() {
-    struct rusage u {};
-    getrusage(RUSAGE_SELF, &u);
-    return u.ru_minflt;
 }
 
 double NowMs() {
@@ -72,17 +61,15 @@ int main(int argc, char** argv) {
     const size_t stride = (size_t(geometry.width) * 24 + 31) / 32 * 4;
     const size_t rawBytes = stride * size_t(geometry.height);
     std::FILE* drawn = std::tmpfile();
-    if (drawn == nullptr) {
+    if (drawn == nullptr)
         return 1;
-    }
     {
         const qzm::sample::SampleChart chart(geometry.width, geometry.height);
         std::vector<uint8_t> row(stride, 0);
         for (int y = geometry.height - 1; y >= 0; --y) {
             chart.DrawRow(y, row.data());
-            if (std::fwrite(row.data(), 1, stride, drawn) != stride) {
+            if (std::fwrite(row.data(), 1, stride, drawn) != stride)
                 return 1;
-            }
         }
         std::fflush(drawn);
     }
@@ -94,9 +81,8 @@ int main(int argc, char** argv) {
     cups_option_t* opts = nullptr;
     const int count = cupsParseOptions(options.c_str(), 0, &opts);
 
-    if (std::freopen("/dev/null", "wb", stdout) == nullptr) {
+    if (std::freopen("/dev/null", "wb", stdout) == nullptr)
         return 1;
-    }
     auto* entry = new DeviceEntry_QZM480();
     entry->SetResolution(count, opts, nullptr);
     entry->SetMediaSize(count, opts, nullptr);
@@ -118,11 +104,10 @@ int main(int argc, char** argv) {
     for (int i = 0; i < pages; ++i) {
         auto* pixels = static_cast<uint8_t*>(GlobalAlloc(0, rawBytes));
         if (pixels == nullptr ||
-            pread(fileno(drawn), pixels, rawBytes, 0) != static_cast<ssize_t>(rawBytes)) {
+            pread(fileno(drawn), pixels, rawBytes, 0) != static_cast<ssize_t>(rawBytes))
             return 1;
-        }
-        const double cpuStart = CpuMs();
-        const long faultStart = MinorFaults();
+        long faultStart = 0, faultEnd = 0;
+        const double cpuStart = CpuMs(&faultStart);
         const double start = NowMs();
         _tagBITMAPHANDLE* image = entry->MakeImageData(pixels, geometry.width, geometry.height, 0);
         entry->SetImageData(0, image);
@@ -136,8 +121,8 @@ int main(int argc, char** argv) {
         IL_FreeBitmap(image);
         std::free(image);
         wall.push_back(NowMs() - start);
-        cpu += CpuMs() - cpuStart;
-        faults += MinorFaults() - faultStart;
+        cpu += CpuMs(&faultEnd) - cpuStart;
+        faults += faultEnd - faultStart;
     }
     delete entry;
     cupsFreeOptions(count, opts);
@@ -148,9 +133,8 @@ int main(int argc, char** argv) {
     const double first = wall.front();
     std::sort(wall.begin(), wall.end());
     double sum = 0;
-    for (double t : wall) {
+    for (double t : wall)
         sum += t;
-    }
     const double peakMiB = usage.ru_maxrss / 1024.0;
     const double rawMiB = double(rawBytes) / (1024.0 * 1024.0);
     std::fprintf(stderr,

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "Digest.h"
 #include "FilterDriver.h"
 #include "Paths.h"
 #include "SampleChart.h"
@@ -152,6 +153,23 @@ const GoldenCase kCases[] = {
      "PageSize=102x153mm Resolution=300x600dpi OvpBorder=Enable OvpSharpness=1 "
      "OvpColorAdjustment=Enable OvpGamma=-20 OvpChroma=40",
      1240, 3688, 1, 1, false, "95d92b882bba9ca7d83b9ea184fc1ea7d699cf5bd9a1adc90010314cdf5f2f1c"},
+    // Option values from the job are untrusted text: an unknown page size is
+    // the default one, choices compare case-sensitively (the stream of the
+    // PPD's defaults), numbers beyond their range saturate.
+    {"UnknownPageSize", "PageSize=127X89MM", 1844, 1240, 1, 1, false,
+     "43f6628b67e1be162cad4c8d2ca6f3bd1c6bb22741409a51c33582e1c9139597"},
+    {"ChoicesInLowerCase",
+     "PageSize=127x89mm OvpBorder=enable OvpICM=none OvpICCProfile=m480 OvpColorAdjustment=enable "
+     "OvpGamma=50 OvpOvercoatFinish=luster OvpPrintRetry=disable OvpPrintSpeed=enable OvpSharpness=9",
+     1548, 1088, 1, 1, false, "bcd56435b3bfa5cf1ca70683c0f805c33b2b24734dee382e46692e7e77b0ed9b"},
+    {"NumbersBeyondTheirRange",
+     "PageSize=127x89mm OvpColorAdjustment=Enable OvpGamma=100000 OvpBrightness=2000000000 "
+     "OvpContrast=-2000000000 OvpChroma=99999999999999999999 OvpGammaG=-100000",
+     1548, 1088, 1, 1, false, "237c15b336d9da54ccf564af13e03bcd995ff72de9b7629467a8c389ce296acd"},
+    {"Sharpness6", "PageSize=127x89mm OvpSharpness=6", 1548, 1088, 1, 1, false, "2526467c43c323ba8b3255a4fb0010e00f62acbd86aeab0397ddf1dff6ec7b51"},
+    {"Sharpness7", "PageSize=127x89mm OvpSharpness=7", 1548, 1088, 1, 1, false, "e3b3db5bdd0cf22017248b8730e6db7a27178fbe65e72654a31122879fac397c"},
+    {"MediaOptionNamesThePageSize", "media=89x127mmx2", 1088, 1548, 3, 1, true,
+     "2566f20623771c10b00f644abf86597988de17a531c2d0796b31bf383cee9902"},
 };
 
 // Writes the job's raster: the sample chart, page k > 0 as its negative
@@ -231,13 +249,6 @@ std::vector<uint8_t> RunJob(const qzm::test::TempRoot& root, const GoldenCase& c
     return bytes;
 }
 
-std::string Sha256(const std::vector<uint8_t>& bytes) {
-    unsigned char hash[32];
-    char text[65];
-    const ssize_t n = cupsHashData("sha2-256", bytes.data(), bytes.size(), hash, sizeof hash);
-    return n == 32 ? cupsHashString(hash, 32, text, sizeof text) : "";
-}
-
 void PrintTo(const GoldenCase& c, std::ostream* os) {
     *os << c.name;
 }
@@ -248,7 +259,9 @@ TEST_P(GoldenStream, IsTheKnownGoodStream) {
     const GoldenCase& c = GetParam();
     qzm::test::TempRoot root;
     const std::vector<uint8_t> stream = RunJob(root, c);
-    const std::string digest = Sha256(stream);
+    qzm::test::Digest sha256;
+    sha256.Add(stream);
+    const std::string digest = sha256.Hex();
     ASSERT_EQ(digest.size(), 64u);
     if (const char* dir = std::getenv("QZM480_GOLDEN_DIR"); dir != nullptr && digest != c.digest)
         std::ofstream(fs::path(dir) / (std::string(c.name) + ".qzm480"), std::ios::binary)

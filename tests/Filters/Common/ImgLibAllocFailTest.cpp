@@ -1,116 +1,89 @@
 // Memory exhaustion in the bitmap library. This program supplies its own
 // memory shims (so the library's are not linked): they count the blocks in
 // use and refuse the n-th request, which shows that every failing operation
-// releases what it obtained, leaves its records as documented and changes
-// nothing else.
+// releases what it obtained and leaves its records and pixels as they were.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
-#include "ImgLibReference.h"
 #include "NvkImgLib.h"
 
 namespace {
-
 int gFailAt = 0;  // 1-based number of the request to refuse; 0 = none
 int gRequests = 0;
 int gLive = 0;
-
-void FailAt(int n) {
-    gFailAt = n;
-    gRequests = 0;
-}
-
 }  // namespace
 
 HGLOBAL GlobalAlloc(uint32_t, size_t size) {
-    if (++gRequests == gFailAt) {
+    if (++gRequests == gFailAt)
         return nullptr;
-    }
     void* p = std::malloc(size);
     gLive += p != nullptr;
     return p;
 }
-void* GlobalLock(HGLOBAL h) {
-    return h;
-}
-int GlobalUnlock(HGLOBAL) {
-    return 0;
-}
+void* GlobalLock(HGLOBAL h) { return h; }
+int GlobalUnlock(HGLOBAL) { return 0; }
 HGLOBAL GlobalFree(HGLOBAL h) {
     gLive -= h != nullptr;
     std::free(h);
     return nullptr;
 }
-void CopyMemory(void* d, const void* s, size_t n) {
-    std::memcpy(d, s, n);
-}
-void* ZeroMemory(void* p, size_t n) {
-    return std::memset(p, 0, n);
-}
-int32_t MulDiv(int32_t a, int32_t b, int32_t c) {
-    return int32_t(int64_t(a) * b / c);
-}
+void CopyMemory(void* d, const void* s, size_t n) { std::memcpy(d, s, n); }
+void* ZeroMemory(void* p, size_t n) { return std::memset(p, 0, n); }
+int32_t MulDiv(int32_t a, int32_t b, int32_t c) { return int32_t(int64_t(a) * b / c); }
 
 namespace {
 
 constexpr uint32_t kRec = sizeof(_tagBITMAPHANDLE);
 
-TEST(ImgLibAllocFail, SeparationReleasesEveryPlaneItObtained) {
-    imgref::Image img(5, 3);
-    for (int failing = 1; failing <= 3; ++failing) {
-        _tagBITMAPHANDLE rec[3]{};
-        _tagBITMAPHANDLE* planes[3] = {&rec[0], &rec[1], &rec[2]};
-        FailAt(failing);
-        EXPECT_EQ(IL_ColorSeparateBitmap(&img.bm, planes, kRec, 0), -1);
-        EXPECT_EQ(gLive, 0) << "request " << failing;
-        for (auto& r : rec) {
-            EXPECT_EQ(r.handle, nullptr);
-            EXPECT_EQ(r.data, nullptr);
-            EXPECT_EQ(r.palette, nullptr);
-        }
-    }
-    FailAt(0);
-}
-
-TEST(ImgLibAllocFail, MergeResizeAndSharpenLeaveTheirInputUnchanged) {
-    imgref::Image img(6, 4);
-    std::mt19937 rng(11);
-    imgref::FillRandom(img.bytes, rng);
-    const std::vector<uint8_t> before = img.bytes;
-    const _tagBITMAPHANDLE saved = img.bm;
-
+// Each operation is run with its 1st, 2nd, ... request refused until it
+// succeeds; every failure must give -1 and leave everything as it was.
+TEST(ImgLibAllocFail, EveryFailingRequestLeavesEverythingAsItWas) {
+    std::vector<uint8_t> bytes(size_t(20) * 4);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = uint8_t(i * 37);
+    _tagBITMAPHANDLE img{};
+    ASSERT_EQ(IL_CreateBitmap(&img, kRec, 2, 6, 4, 24, 0, nullptr, 4, bytes.data(), bytes.size()), 1);
+    const std::vector<uint8_t> before = bytes;
+    const _tagBITMAPHANDLE saved = img;
     _tagBITMAPHANDLE rec[3]{};
     _tagBITMAPHANDLE* planes[3] = {&rec[0], &rec[1], &rec[2]};
-    FailAt(0);
-    ASSERT_EQ(IL_ColorSeparateBitmap(&img.bm, planes, kRec, 0), 1);
     _tagBITMAPHANDLE merged{};
-    FailAt(1);
-    EXPECT_EQ(IL_ColorMergeBitmap(&merged, planes, kRec, 0), -1);
-    EXPECT_EQ(merged.data, nullptr);
-    EXPECT_EQ(merged.handle, nullptr);
-    for (auto& r : rec) {
-        IL_FreeBitmap(&r);
-    }
 
-    // The new block, then the working memory of the passes.
-    for (int failing = 1; failing <= 4; ++failing) {
-        FailAt(failing);
-        const int rc = IL_SizeBitmap(&img.bm, 9, 2, 4);
-        if (rc == 1) {
-            IL_FreeBitmap(&img.bm);
-            img.bm = saved;
-            break;
+    enum { kSeparate, kMerge, kSize, kSharpen, kCount };
+    for (int op = 0; op < kCount; ++op) {
+        for (int failing = 1;; ++failing) {
+            gFailAt = failing;
+            gRequests = 0;
+            const int rc = op == kSeparate ? IL_ColorSeparateBitmap(&img, planes, kRec, 0)
+                           : op == kMerge  ? IL_ColorMergeBitmap(&merged, planes, kRec, 0)
+                           : op == kSize   ? IL_SizeBitmap(&img, 9, 2, 4)
+                                           : IL_SharpenBitmap(&img, 1000);
+            if (rc == 1)
+                break;
+            SCOPED_TRACE(testing::Message() << "operation " << op << ", request " << failing);
+            ASSERT_EQ(rc, -1);
+            EXPECT_EQ(0, std::memcmp(&img, &saved, sizeof saved));
+            EXPECT_EQ(bytes, before);
+            if (op == kMerge) {
+                EXPECT_EQ(merged.data, nullptr);
+            } else if (op == kSeparate) {
+                EXPECT_EQ(gLive, 0);
+                for (auto& r : rec)
+                    EXPECT_TRUE(r.handle == nullptr && r.data == nullptr && r.palette == nullptr);
+            }
         }
-        EXPECT_EQ(rc, -1);
-        EXPECT_EQ(0, std::memcmp(&img.bm, &saved, sizeof saved)) << "request " << failing;
+        gFailAt = 0;
+        if (op == kSize) {
+            IL_FreeBitmap(&img);
+            img = saved;
+        }
     }
-    FailAt(1);
-    EXPECT_EQ(IL_SharpenBitmap(&img.bm, 1000), -1);
-    FailAt(0);
-    EXPECT_EQ(img.bytes, before);
+    IL_FreeBitmap(&merged);
+    for (auto& r : rec)
+        IL_FreeBitmap(&r);
     EXPECT_EQ(gLive, 0);
 }
 

@@ -28,32 +28,19 @@ inline void Append(Bytes& stream, const char* command, const char* sub, const st
 inline Bytes PlaneBmp(int width, int height, const std::function<uint8_t(int, int)>& value) {
     const uint32_t row = (uint32_t(width) + 3) / 4 * 4;
     Bytes b(1088 + size_t(row) * height, 0);
-    auto le4 = [&](size_t at, uint32_t v) {
+    const uint32_t fields[][2] = {{2, uint32_t(b.size())}, {10, 1088}, {14, 40}, {18, uint32_t(width)},
+                                  {22, uint32_t(height)}, {26, 1 | 8 << 16}, {34, row * uint32_t(height)},
+                                  {38, 11811}, {42, 11811}, {46, 256}, {50, 256}};
+    for (auto [at, v] : fields)
         for (int i = 0; i < 4; ++i)
             b[at + i] = uint8_t(v >> (8 * i));
-    };
     b[0] = 'B';
     b[1] = 'M';
-    le4(2, uint32_t(b.size()));
-    le4(10, 1088);
-    le4(14, 40);
-    le4(18, uint32_t(width));
-    le4(22, uint32_t(height));
-    b[26] = 1;
-    b[28] = 8;
-    le4(34, row * uint32_t(height));
-    le4(38, 11811);
-    le4(42, 11811);
-    le4(46, 256);
-    le4(50, 256);
-    for (int i = 0; i < 256; ++i) {
+    for (int i = 0; i < 256; ++i)
         b[54 + 4 * i] = b[55 + 4 * i] = b[56 + 4 * i] = uint8_t(i);
-    }
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
             b[1088 + size_t(y) * row + x] = value(y, x);
-        }
-    }
     return b;
 }
 

@@ -1,0 +1,350 @@
+// The bitmap library: records and their refusals, untrusted sizes, planes,
+// tone tables by worked examples, and the pixel operations (resampling,
+// sharpening, saturation) on edge sizes and at the boundaries of their
+// parameter against digests of their known-good bytes, padding included.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Digest.h"
+#include "NvkImgLib.h"
+
+namespace {
+
+constexpr uint32_t kRec = sizeof(_tagBITMAPHANDLE);
+
+int Stride(int width, int bitsPerPixel) {
+    return (bitsPerPixel * width + 31) / 32 * 4;
+}
+
+// A 24-bit bitmap over memory owned by the test: a smooth picture with
+// noise, padding bytes 0xA5 that no operation may write.
+struct Image {
+    std::vector<uint8_t> bytes;
+    _tagBITMAPHANDLE bm{};
+    Image(int w, int h, uint32_t order = 0) : bytes(size_t(Stride(w, 24)) * h, 0xA5) {
+        EXPECT_EQ(IL_CreateBitmap(&bm, kRec, 2, w, h, 24, order, nullptr, 4, bytes.data(), bytes.size()), 1);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < 3 * w; ++x)
+                At(0, y)[x] = uint8_t((x * 5 + y * 3) % 256 ^ ((x * 131 + y * 71) & 31));
+    }
+    uint8_t* At(int x, int y) { return bytes.data() + size_t(y) * bm.bytesPerLine + 3 * x; }
+};
+
+// Three empty plane records and the pointer array the library takes.
+struct Planes {
+    _tagBITMAPHANDLE rec[3]{};
+    _tagBITMAPHANDLE* ptr[3] = {&rec[0], &rec[1], &rec[2]};
+    ~Planes() {
+        for (auto& r : rec)
+            IL_FreeBitmap(&r);
+    }
+};
+
+TEST(ImgLibCreate, GeometryAndRefusalsInCheckOrder) {
+    uint8_t data[64], pal[1024];
+    _tagBITMAPHANDLE bm{};
+    // The record size is checked before every other parameter.
+    EXPECT_EQ(IL_CreateBitmap(&bm, kRec - 1, 7, 0, 0, 48, 9, pal, 5, nullptr, 0), -789);
+    const struct {
+        int kind, w, h, bpp;
+        uint32_t order;
+        bool palette;
+        uint32_t layout;
+        uint64_t size;
+        int result;
+    } refusals[] = {
+        {1, 1, 1, 24, 0, false, 4, 4, -13},   {2, 0, 1, 24, 0, false, 4, 4, -13},
+        {2, 1, 0, 24, 0, false, 4, 4, -13},   {2, -1, 1, 24, 0, false, 4, 4, -13},
+        {2, 1, 1, 16, 0, false, 4, 4, -13},   {2, 1, 1, 48, 0, false, 4, 4, -804},
+        {2, 1, 1, 12, 0, false, 4, 4, -27},   {2, 1, 1, 8, 2, false, 4, 4, -13},
+        {2, 1, 1, 8, 0, true, 4, 4, -13},     {2, 1, 1, 24, 0, true, 4, 4, -27},
+        {2, 1, 1, 24, 3, false, 4, 4, -13},   {2, 1, 1, 24, 0, false, 3, 4, -13},
+        {2, 5, 2, 24, 0, false, 4, 31, -13},  {2, 5, 2, 24, 0, false, 4, 33, -13},
+        {2, INT32_MAX, 1, 24, 0, false, 4, 0, -13},
+    };
+    for (const auto& r : refusals)
+        EXPECT_EQ(IL_CreateBitmap(&bm, kRec, r.kind, r.w, r.h, r.bpp, r.order, r.palette ? pal : nullptr,
+                                  r.layout, data, r.size),
+                  r.result)
+            << r.w << "x" << r.h << " " << r.bpp << " bits, " << r.size << " bytes";
+    EXPECT_EQ(IL_CreateBitmap(&bm, kRec, 2, 1, 1, 24, 0, nullptr, 4, nullptr, 4), -13);
+    EXPECT_EQ(IL_CreateBitmap(nullptr, kRec, 2, 1, 1, 24, 0, nullptr, 4, data, 4), -13);
+    EXPECT_EQ(bm.data, nullptr);  // no refusal changed the record
+
+    ASSERT_EQ(IL_CreateBitmap(&bm, kRec, 2, 5, 2, 24, 2, nullptr, 4, data, 32), 1);
+    EXPECT_EQ(bm.handle, nullptr);  // the memory stays the caller's
+    EXPECT_EQ(bm.bytesPerLine, 16);
+    EXPECT_EQ(bm.colorOrder, 1u);  // order 2 becomes 1 for colour bitmaps
+    ASSERT_EQ(IL_CreateBitmap(&bm, kRec, 2, 5, 2, 8, 2, pal, 4, data, 16), 1);
+    EXPECT_EQ(bm.bytesPerLine, 8);
+    EXPECT_EQ(bm.colors, 256u);
+    IL_FreeBitmap(&bm);  // releases nothing it does not own
+    EXPECT_EQ(bm.palette, nullptr);
+}
+
+// Separation gives blue, green, red planes with identity palettes; merging
+// them back through each plane's own palette byte gives order 1.
+TEST(ImgLibPlanes, SeparateAndMergeRoundTripAndRefusals) {
+    const int sizes[][2] = {{1, 1}, {1, 9}, {5, 3}, {7, 1}, {33, 2}};
+    for (auto [w, h] : sizes) {
+        for (uint32_t order : {0u, 1u}) {
+            Image img(w, h, order);
+            Planes pl;
+            ASSERT_EQ(IL_ColorSeparateBitmap(&img.bm, pl.ptr, kRec, 0), 1);
+            for (int i = 0; i < 3; ++i) {
+                EXPECT_EQ(pl.rec[i].bytesPerLine, Stride(w, 8));
+                EXPECT_EQ(pl.rec[i].palette[4 * 200 + i], 200);
+            }
+            const uint8_t green = img.At(0, 0)[1];
+            pl.rec[1].palette[4 * green + 1] = 7;  // only byte i of plane i is read
+            pl.rec[1].palette[4 * green + 0] = 9;
+            _tagBITMAPHANDLE merged{};
+            ASSERT_EQ(IL_ColorMergeBitmap(&merged, pl.ptr, kRec, 0), 1);
+            EXPECT_EQ(merged.colorOrder, 1u);
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < 3 * w; ++x) {
+                    const uint8_t v = img.At(x / 3, y)[order == 1 ? x % 3 : 2 - x % 3];
+                    ASSERT_EQ(merged.data[y * merged.bytesPerLine + x], x % 3 == 1 && v == green ? 7 : v)
+                        << w << "x" << h << " order " << order;
+                }
+            IL_FreeBitmap(&merged);
+        }
+    }
+    Image img(4, 2);
+    Planes pl;
+    _tagBITMAPHANDLE* missing[3] = {&pl.rec[0], &pl.rec[1], nullptr};
+    EXPECT_EQ(IL_ColorSeparateBitmap(&img.bm, nullptr, kRec + 8, 0), -789);
+    EXPECT_EQ(IL_ColorSeparateBitmap(&img.bm, missing, kRec, 0), -13);
+    EXPECT_EQ(IL_ColorSeparateBitmap(&img.bm, pl.ptr, kRec, 1), -13);
+    ASSERT_EQ(IL_ColorSeparateBitmap(&img.bm, pl.ptr, kRec, 0), 1);
+    _tagBITMAPHANDLE out{};
+    EXPECT_EQ(IL_ColorMergeBitmap(&out, missing, kRec, 1), -2);  // -2 comes before flags
+    EXPECT_EQ(IL_ColorMergeBitmap(&out, pl.ptr, kRec, 1), -13);
+    pl.rec[2].dataSize += 1;  // planes of different sizes
+    EXPECT_EQ(IL_ColorMergeBitmap(&out, pl.ptr, kRec, 0), -13);
+    EXPECT_EQ(out.data, nullptr);
+}
+
+// Sizes from a raster header are untrusted: sizes that cannot be represented
+// are refused, memory that cannot be had gives -1, nothing is written out of
+// bounds and the records stay as they were.
+TEST(ImgLibUntrustedSizes, AreRefusedCleanly) {
+    uint8_t small[64] = {};
+    _tagBITMAPHANDLE huge{};  // ~1.5e18 bytes of planes claimed over 64 bytes
+    huge.data = small;
+    huge.width = 700000000;
+    huge.height = INT32_MAX;
+    huge.bitsPerPixel = 24;
+    huge.bytesPerLine = 2100000000;
+    huge.layoutCode = 4;
+    huge.dataSize = uint64_t(huge.bytesPerLine) * uint64_t(huge.height);
+    Planes pl;
+    EXPECT_EQ(IL_ColorSeparateBitmap(&huge, pl.ptr, kRec, 0), -1);
+    EXPECT_EQ(pl.rec[0].handle, nullptr);
+    _tagBITMAPHANDLE tall = huge;  // an intermediate beyond any address space
+    tall.width = 1;
+    tall.bytesPerLine = 4;
+    tall.dataSize = 4ull * INT32_MAX;
+    EXPECT_EQ(IL_SizeBitmap(&tall, 400000000, 1, 4), -1);
+    EXPECT_EQ(tall.data, small);
+
+    Image img(6, 3);
+    EXPECT_EQ(IL_SizeBitmap(&img.bm, INT32_MAX, 1, 4), -13);  // a row too long for the record
+    EXPECT_EQ(IL_SizeBitmap(&img.bm, 700000000, 2000000000, 4), -1);
+    EXPECT_EQ(img.bm.data, img.bytes.data());
+    _tagBITMAPHANDLE bad = img.bm;
+    bad.bytesPerLine = 12;  // rows shorter than their pixels
+    EXPECT_EQ(IL_ColorSeparateBitmap(&bad, pl.ptr, kRec, 0), -13);
+    EXPECT_EQ(IL_SizeBitmap(&bad, 3, 3, 4), -13);
+    EXPECT_EQ(IL_SharpenBitmap(&bad, 650), -13);
+    EXPECT_EQ(IL_ChangeBitmapSaturation(&bad, 300), -13);
+    bad = img.bm;
+    bad.dataSize = 2 * 20 + 17;  // one byte short of the last pixel
+    EXPECT_EQ(IL_ChangeBitmapSaturation(&bad, 0), -13);
+    EXPECT_EQ(IL_CopyBitmapData(&bad, &img.bm), -13);
+    bad.dataSize = 2 * 20 + 18;  // the last row's padding may be missing
+    EXPECT_EQ(IL_ChangeBitmapSaturation(&bad, 0), 1);
+    bad = img.bm;
+    bad.height = -1;
+    EXPECT_EQ(IL_SharpenBitmap(&bad, 650), -13);
+    bad.height = 0;
+    EXPECT_EQ(IL_SharpenBitmap(&bad, 650), 1);  // no rows: nothing to do
+    for (int32_t level : {-1001, 1001}) {
+        EXPECT_EQ(IL_SharpenBitmap(&img.bm, level), -13);
+        EXPECT_EQ(IL_ChangeBitmapSaturation(&img.bm, level), -13);
+    }
+    bad = img.bm;
+    bad.colorOrder = 2;
+    EXPECT_EQ(IL_SharpenBitmap(&bad, 0), -13);
+    bad.colorOrder = 1;
+    bad.bitsPerPixel = 8;
+    EXPECT_EQ(IL_SharpenBitmap(&bad, 0), -13);
+    bad.data = nullptr;
+    EXPECT_EQ(IL_SharpenBitmap(&bad, 0), -2);
+    EXPECT_EQ(IL_SharpenBitmap(nullptr, 0), -2);
+}
+
+TEST(ImgLibTone, WorkedExamplesComposeAndRefusals) {
+    uint8_t pixel[4] = {}, palette[1024];
+    _tagBITMAPHANDLE plane{};
+    auto reset = [&] {
+        for (int i = 0; i < 1024; ++i)
+            palette[i] = i % 4 == 3 ? 0xA5 : uint8_t(i / 4);  // byte 3 is never written
+        EXPECT_EQ(IL_CreateBitmap(&plane, kRec, 2, 1, 1, 8, 2, palette, 4, pixel, 4), 1);
+    };
+    const struct {
+        int (*op)(_tagBITMAPHANDLE*, int32_t);
+        int value, entry, result;
+    } cases[] = {
+        {nullptr, 200, 64, 128},  {nullptr, 200, 128, 181},  {nullptr, 50, 64, 16},
+        {nullptr, 50, 128, 64},   {nullptr, 1, 255, 255},    {nullptr, 1, 0, 0},
+        {IL_ChangeBitmapIntensity, 2, 100, 101},    {IL_ChangeBitmapIntensity, -2, 100, 100},
+        {IL_ChangeBitmapIntensity, 200, 100, 151},  {IL_ChangeBitmapIntensity, -200, 100, 50},
+        {IL_ChangeBitmapIntensity, 1000, 0, 255},   {IL_ChangeBitmapIntensity, -1000, 255, 1},
+        {IL_ChangeBitmapIntensity, -1000, 254, 0},  {IL_ChangeBitmapContrast, 1000, 128, 192},
+        {IL_ChangeBitmapContrast, 1000, 255, 255},  {IL_ChangeBitmapContrast, -1000, 0, 33},
+        {IL_ChangeBitmapContrast, -1000, 128, 95},  {IL_ChangeBitmapContrast, -1000, 255, 158},
+        {IL_ChangeBitmapContrast, -573, 64, 64},    {IL_ChangeBitmapContrast, 0, 200, 200},
+    };
+    for (const auto& c : cases) {  // a null operation is the gamma correction
+        reset();
+        ASSERT_EQ(c.op ? c.op(&plane, c.value) : IL_GammaCorrectBitmap(&plane, uint32_t(c.value)), 1);
+        const uint8_t* e = palette + 4 * c.entry;
+        EXPECT_TRUE(e[0] == c.result && e[1] == c.result && e[2] == c.result && e[3] == 0xA5)
+            << c.value << " at " << c.entry << ": " << int(e[0]);
+    }
+    // Each table applies to the previous output, as ConvertLUT8 applies one.
+    reset();
+    IL_GammaCorrectBitmap(&plane, 141);
+    IL_ChangeBitmapIntensity(&plane, 60);
+    uint8_t table[256], composed[1024];
+    for (int i = 0; i < 256; ++i)
+        table[i] = palette[4 * i];
+    IL_ChangeBitmapContrast(&plane, -300);
+    std::memcpy(composed, palette, sizeof composed);
+    reset();
+    ConvertLUT8(&plane, table);
+    IL_ChangeBitmapContrast(&plane, -300);
+    EXPECT_EQ(std::memcmp(composed, palette, sizeof composed), 0);
+
+    reset();
+    Image colour(2, 2);
+    EXPECT_EQ(IL_GammaCorrectBitmap(nullptr, 100), -814);
+    EXPECT_EQ(IL_ChangeBitmapIntensity(nullptr, 0), -814);
+    EXPECT_EQ(IL_ChangeBitmapContrast(nullptr, 0), -814);
+    EXPECT_EQ(IL_ChangeBitmapSaturation(nullptr, 0), -814);
+    EXPECT_EQ(IL_GammaCorrectBitmap(&plane, 0), -13);
+    EXPECT_EQ(IL_GammaCorrectBitmap(&colour.bm, 100), -13);
+    EXPECT_EQ(IL_ChangeBitmapIntensity(&plane, 1001), -13);
+    EXPECT_EQ(IL_ChangeBitmapContrast(&plane, -1001), -13);
+    plane.colors = 255;
+    EXPECT_EQ(IL_ChangeBitmapContrast(&plane, 0), -13);
+    for (int i = 0; i < 1024; ++i)
+        ASSERT_EQ(palette[i], i % 4 == 3 ? 0xA5 : i / 4) << "changed by a refusal";
+}
+
+TEST(ImgLibSharpen, CoefficientsInterpolateTheTable) {
+    const std::pair<int, double> cases[] = {{-1000, -1.0}, {-999, -0.995}, {-150, -0.1295},
+                                            {-75, -0.1215}, {-1, -0.117},  {0, 0.0},
+                                            {1, 0.126},     {675, 0.3885}, {999, 8.865},
+                                            {1000, 9.0}};
+    for (auto [level, coefficient] : cases)
+        EXPECT_NEAR(_SharpenCoefficient(level), coefficient, 1e-12) << level;
+}
+
+// ---- Pixel operations against digests of their known-good bytes ----------
+
+enum class Op { kSharpen, kSaturation, kSaturationCube, kSize };
+
+struct PixelCase {
+    Op op;
+    int value;
+    const char* digest;
+};
+
+std::string Operate(const PixelCase& c) {
+    qzm::test::Digest digest;
+    if (c.op == Op::kSaturationCube) {  // every colour once, as whole pages go through tables
+        Image cube(4096, 4096);
+        for (int y = 0; y < 4096; ++y)
+            for (int x = 0; x < 4096; ++x) {
+                uint8_t* p = cube.At(x, y);
+                p[0] = uint8_t(y >> 4), p[1] = uint8_t((y & 15) << 4 | x >> 8), p[2] = uint8_t(x);
+            }
+        EXPECT_EQ(IL_ChangeBitmapSaturation(&cube.bm, c.value), 1);
+        digest.Add(cube.bytes);
+        return digest.Hex();
+    }
+    // Both directions of resampling, both axes independently; the last two
+    // numbers are the new size.
+    const int sizes[][4] = {{1, 1, 1, 1}, {1, 1, 4, 7},   {1, 7, 5, 3},   {7, 1, 1, 1},
+                            {2, 2, 3, 3}, {5, 3, 13, 2},  {3, 5, 1, 4},   {9, 1, 4, 1},
+                            {3, 1, 2, 1}, {33, 17, 5, 9}, {64, 2, 17, 5}, {3, 64, 5, 17},
+                            {100, 80, 37, 91}, {37, 91, 100, 80}};
+    for (auto [w, h, nw, nh] : sizes) {
+        for (uint32_t order : {0u, 1u}) {
+            Image img(w, h, order);
+            if (c.op == Op::kSize) {
+                const std::vector<uint8_t> before = img.bytes;
+                _tagBITMAPHANDLE bm = img.bm;
+                EXPECT_EQ(IL_SizeBitmap(&bm, nw, nh, 4), 1);
+                EXPECT_EQ(img.bytes, before);  // the caller's memory is not written
+                EXPECT_TRUE(bm.data == bm.handle && bm.width == nw && bm.height == nh &&
+                            bm.dataSize == uint64_t(Stride(nw, 24)) * nh && bm.colorOrder == order);
+                for (int y = 0; y < nh; ++y)
+                    digest.Add(bm.data + y * bm.bytesPerLine, 3 * size_t(nw));
+                IL_FreeBitmap(&bm);
+                continue;
+            }
+            EXPECT_EQ(c.op == Op::kSharpen ? IL_SharpenBitmap(&img.bm, c.value)
+                                           : IL_ChangeBitmapSaturation(&img.bm, c.value),
+                      1);
+            digest.Add(img.bytes);
+        }
+    }
+    return digest.Hex();
+}
+
+void PrintTo(const PixelCase& c, std::ostream* os) {
+    static const char* const kNames[] = {"Sharpen", "Saturation", "SaturationCube", "Size"};
+    *os << kNames[int(c.op)] << (c.value < 0 ? "Minus" : "") << std::abs(c.value);
+}
+
+class PixelOperation : public testing::TestWithParam<PixelCase> {};
+
+TEST_P(PixelOperation, GivesTheKnownGoodBytes) {
+    EXPECT_EQ(Operate(GetParam()), GetParam().digest);
+}
+
+const PixelCase kPixelCases[] = {
+    PixelCase{Op::kSharpen, -1000, "cb47514d6e27395c825ccc0428e318eab80ac605d1b7d304ebf22d8a85172549"},
+    PixelCase{Op::kSharpen, -999, "dd58b22ab014536526aa76af86dbf208c45c7aa4ba30dfbb1bb0bb8e535f52c9"},
+    PixelCase{Op::kSharpen, -501, "5318e4ef790a41e497f05848108b52e24e2a39226676c6493eb6a8fbcaa5ab03"},
+    PixelCase{Op::kSharpen, -1, "b1d6a7a235048144a9e2245c1ce2c6f16014c35c64943c7d3463be12e24444bb"},
+    PixelCase{Op::kSharpen, 0, "8b46245999da17978675a6c6d28496d79731e9760d9f92919ff20a6c55533c65"},
+    PixelCase{Op::kSharpen, 1, "8b08693597f571744e1623bf7fdb7d006db1d256d601270ecbf884b05015e868"},
+    PixelCase{Op::kSharpen, 675, "389856fa906732f48ce9a4beccfe8399dc65e3ebeb8a1e390eaaf742a7aa7cb6"},
+    PixelCase{Op::kSharpen, 999, "2fd83daf70d49a16d2bb6ce895d24542a1430f891b56f4afbe2e9cc2c2c9043d"},
+    PixelCase{Op::kSharpen, 1000, "98ef1fc93cff39d9413833e59c7e38faf4ca5174e6d699ba281a604000d4018c"},
+    PixelCase{Op::kSaturation, -1000, "bd90f1e8c5021f079a5365c59fa8f95806b53a2ccecb99e33b786c4ec908e181"},
+    PixelCase{Op::kSaturation, -999, "84d3c1f4939d8929e1f049789eb324ec9a529e4044ef2c160de09c0d4492ccc9"},
+    PixelCase{Op::kSaturation, -1, "6d2d6b83d079281c320bfd4c8c22584c6099e2dd7542a9de5b76e79f8fabcfb4"},
+    PixelCase{Op::kSaturation, 0, "cce873b39d4840a672af72681afcb0292fa8169227255b103eb068d29fdc8342"},
+    PixelCase{Op::kSaturation, 1, "365bc5545b9a639bfd9d10515500ce2716c31f26fcc29861336d6bf5751dd1c6"},
+    PixelCase{Op::kSaturation, 999, "a074ea3408867c5eeaf30038385eaa62263fe12c4b15a41b7f4752db2463946f"},
+    PixelCase{Op::kSaturation, 1000, "5e308ddb199765cf8a61434e4ef206db77fbfe19c1a8933525593f13b95488ac"},
+    PixelCase{Op::kSaturationCube, -1000, "aeebe1fcac18407598f29079916ce500d22a860015df0da53dd5075bb880d402"},
+    PixelCase{Op::kSaturationCube, 300, "557827303ea6a8415c01fbe61ab12b4cf35900860da925f7cfb93d571a7b0446"},
+    PixelCase{Op::kSaturationCube, 1000, "e104030b3544eb287773766d0e9b2fc7bc7217e5128ea857d3b3eff7d2d0f085"},
+    PixelCase{Op::kSize, 0, "909f1ed7c9f52f86a8b6ef76ac41310c1ce25119f3f4cb49fc54a457d8bfe8e7"},
+};
+
+INSTANTIATE_TEST_SUITE_P(ImgLib, PixelOperation, testing::ValuesIn(kPixelCases),
+                         [](const auto& info) { return testing::PrintToString(info.param); });
+
+}  // namespace
