@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -38,9 +39,7 @@ double CpuMs(long* minorFaults = nullptr) {
 }
 
 double NowMs() {
-    return std::chrono::duration<double, std::milli>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace
@@ -132,9 +131,7 @@ int main(int argc, char** argv) {
     getrusage(RUSAGE_SELF, &usage);
     const double first = wall.front();
     std::sort(wall.begin(), wall.end());
-    double sum = 0;
-    for (double t : wall)
-        sum += t;
+    const double sum = std::accumulate(wall.begin(), wall.end(), 0.0);
     const double peakMiB = usage.ru_maxrss / 1024.0;
     const double rawMiB = double(rawBytes) / (1024.0 * 1024.0);
     std::fprintf(stderr,

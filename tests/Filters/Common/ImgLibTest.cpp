@@ -159,6 +159,8 @@ TEST(ImgLibUntrustedSizes, AreRefusedCleanly) {
     bad = img.bm;
     bad.colorOrder = 2;
     EXPECT_EQ(IL_SharpenBitmap(&bad, 0), -13);
+    EXPECT_EQ(IL_ChangeBitmapSaturation(&bad, 0), -13);
+    EXPECT_EQ(IL_ChangeBitmapSaturation(nullptr, 0), -814);
     bad.colorOrder = 1;
     bad.bitsPerPixel = 8;
     EXPECT_EQ(IL_SharpenBitmap(&bad, 0), -13);
@@ -284,6 +286,7 @@ const PixelCase kPixelCases[] = {
     PixelCase{Op::kSaturation, 999, "a074ea3408867c5eeaf30038385eaa62263fe12c4b15a41b7f4752db2463946f"},
     PixelCase{Op::kSaturation, 1000, "5e308ddb199765cf8a61434e4ef206db77fbfe19c1a8933525593f13b95488ac"},
     PixelCase{Op::kSaturationCube, -1000, "aeebe1fcac18407598f29079916ce500d22a860015df0da53dd5075bb880d402"},
+    PixelCase{Op::kSaturationCube, -999, "84c1735448514d80a9f945b1d81cb2962ed1201a6db18cc331b38d3416bcc8b9"},
     PixelCase{Op::kSaturationCube, 300, "557827303ea6a8415c01fbe61ab12b4cf35900860da925f7cfb93d571a7b0446"},
     PixelCase{Op::kSaturationCube, 1000, "e104030b3544eb287773766d0e9b2fc7bc7217e5128ea857d3b3eff7d2d0f085"},
     PixelCase{Op::kSize, 0, "909f1ed7c9f52f86a8b6ef76ac41310c1ce25119f3f4cb49fc54a457d8bfe8e7"},
