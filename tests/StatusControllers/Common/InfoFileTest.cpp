@@ -5,66 +5,24 @@
 
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
-#include <fstream>
-#include <set>
-#include <sstream>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "../../Support/TempRoot.h"
 #include "CacheFolder.h"
+#include "DaemonTestSupport.h"
 #include "EmulatedPrinter.h"
 #include "InfoFile.h"
 #include "StatusQueries.h"
 
 namespace fs = std::filesystem;
+using namespace qzm::test;
 using qzm::emu::EmulatedPrinter;
 using qzm::emu::Fault;
 using qzm::emu::PrinterState;
 
 namespace {
 
-const std::string kFolder = "/Library/Caches/Orvane/QZ-M480";
-
-std::string Read(const std::string& path) {
-    std::stringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-}
-
-mode_t ModeOf(const std::string& path) {
-    struct stat st {};
-    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
-    return st.st_mode & 07777;
-}
-
-// Every path below folder (links not followed), relative to it.
-std::set<std::string> Tree(const std::string& folder) {
-    std::set<std::string> paths;
-    for (auto it = fs::recursive_directory_iterator(folder); it != fs::end(it); ++it) {
-        paths.insert(fs::relative(it->path(), folder).string());
-    }
-    return paths;
-}
-
-// The file of a printer whose answers are the emulator's, but for these.
-std::string Info(const std::string& status, const std::string& message,
-                 const std::string& counter = "", const std::string& version = "1.00",
-                 const std::string& size = "200", const std::string& initial = "0400",
-                 const std::string& remain = "0123") {
-    return "#PRINTER_INFORMATION\nMODEL=\"QZ-M480\"\nPRINTER_STATUS=\"" + status +
-           "\"\nPRINTER_MESSAGE=\"" + message + "\"\nPRINTER_VERSION=\"" + version +
-           "\"\nPRINTER_SERIAL_NO=\"QZ0001\"\n\n#MEDIA_INFORMATION\nMEDIA_SIZE=\"" + size +
-           "\"\nMEDIA_INITIAL=\"" + initial + "\"\nMEDIA_REMAIN=\"" + remain +
-           "\"\n\n#COUNTER_INFORMATION\nTOTAL_COUNT=\"" + counter + "\"\n\n";
-}
-
-const char kDisconnected[] =
-    "#PRINTER_INFORMATION\nMODEL=\"\"\nPRINTER_STATUS=\"99999\"\nPRINTER_MESSAGE=\"00006\"\n"
-    "PRINTER_VERSION=\"\"\nPRINTER_SERIAL_NO=\"\"\n\n#MEDIA_INFORMATION\nMEDIA_SIZE=\"\"\n"
-    "MEDIA_INITIAL=\"\"\nMEDIA_REMAIN=\"\"\nMEDIA_REMAIN_HALF=\"\"\n\n#COUNTER_INFORMATION\n"
-    "TOTAL_COUNT=\"\"\n\n";
+const std::string kFolder = kInfoFolder;
 
 // One printer with its record, as the daemon holds them during a pass.
 struct Pass {
@@ -108,7 +66,7 @@ TEST_F(InfoFileTest, FileBytesAndModesForAnAttachedPrinter) {
     Pass pass;
     pass.Run(kRequestTc);
     ::umask(oldMask);
-    EXPECT_EQ(Read(File()), Info("00000", "00001", "00042"));
+    EXPECT_EQ(Read(File()), Info{.counter = "00042"}.Text());
     EXPECT_EQ(ModeOf(File()), 0666u);
     EXPECT_EQ(ModeOf(root_ / kFolder), 0777u);
     EXPECT_EQ(ModeOf(root_ / "/Library/Caches/Orvane"), 0777u);
@@ -160,17 +118,19 @@ TEST_F(InfoFileTest, StatusesWithoutMessageAndFailedQueries) {
     PrinterState two;
     two.status = 2;
     Pass(two).Run(0);
-    EXPECT_EQ(Read(File()), Info("00002", ""));
+    EXPECT_EQ(Read(File()), (Info{.status = "00002", .message = ""}.Text()));
 
     Pass unreadable;
     unreadable.printer->SetFault(Fault::kStall, "STATUS", "");
     unreadable.Run(0);
-    EXPECT_EQ(Read(File()), Info("99999", "00006"));
+    EXPECT_EQ(Read(File()), (Info{.status = "99999", .message = "00006"}.Text()));
 
     Pass silent;
     silent.printer->SetFault(Fault::kNoAnswer);
     silent.Run(kRequestTc);
-    EXPECT_EQ(Read(File()), Info("99999", "00006", "", "", "", "", ""));
+    EXPECT_EQ(Read(File()), (Info{.status = "99999", .message = "00006", .version = "", .size = "",
+                                  .initial = "", .remain = ""}
+                                 .Text()));
 }
 
 TEST_F(InfoFileTest, NothingIsAskedOrWrittenWithoutAnOpenInterface) {
@@ -260,7 +220,7 @@ TEST_F(InfoFileTest, PlantedLinksAreReplacedOrRefusedNeverFollowed) {
     pass.Run(0);
     EXPECT_EQ(Read(victim), "precious");
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(File())));
-    EXPECT_EQ(Read(File()), Info("00000", "00001"));
+    EXPECT_EQ(Read(File()), Info{}.Text());
 
     // Someone holds the old file open: what they read stays the old file.
     const int held = ::open(File().c_str(), O_RDONLY);

@@ -17,6 +17,7 @@
 #include "../../Support/TempRoot.h"
 #include "CacheFolder.h"
 #include "DeviceId.h"
+#include "DaemonTestSupport.h"
 #include "DeviceMonitor.h"
 #include "DiagnosticReport.h"
 #include "EmulatedUsb.h"
@@ -26,6 +27,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using namespace qzm::test;
 using qzm::emu::EmulatedBus;
 using qzm::emu::EmulatedPrinter;
 using qzm::emu::Fault;
@@ -33,7 +35,7 @@ using qzm::emu::PrinterState;
 using qzm::emu::Transfer;
 
 constexpr auto kCycle = 20ms;
-const std::string kFolder = "/Library/Caches/Orvane/QZ-M480";
+const std::string kFolder = kInfoFolder;
 
 // The emulated interface, except that a device-ID request reports a
 // time-out after the reply has arrived in the buffer.
@@ -144,15 +146,6 @@ TEST(DeviceIdModel, TheFirstModelFieldGivesTheModel) {
     }
 }
 
-std::string Attached(const std::string& serial, const std::string& counter = "") {
-    return "#PRINTER_INFORMATION\nMODEL=\"QZ-M480\"\nPRINTER_STATUS=\"00000\"\n"
-           "PRINTER_MESSAGE=\"00001\"\nPRINTER_VERSION=\"1.00\"\nPRINTER_SERIAL_NO=\"" +
-           serial +
-           "\"\n\n#MEDIA_INFORMATION\nMEDIA_SIZE=\"200\"\nMEDIA_INITIAL=\"0400\"\n"
-           "MEDIA_REMAIN=\"0123\"\n\n#COUNTER_INFORMATION\nTOTAL_COUNT=\"" +
-           counter + "\"\n\n";
-}
-
 size_t Count(const EmulatedPrinter& printer, const std::string& command,
              const std::string& sub = "") {
     size_t count = 0;
@@ -188,11 +181,6 @@ class MonitorTest : public ::testing::Test {
     }
     std::string Path(const std::string& name) const { return root_ / (kFolder + "/" + name); }
     std::string File(const std::string& serial) const { return Path("QZ-M480_" + serial + ".log"); }
-    std::string Read(const std::string& path) const {
-        std::stringstream text;
-        text << std::ifstream(path, std::ios::binary).rdbuf();
-        return text.str();
-    }
     void Request(const std::string& serial, const std::string& suffix) {
         std::ofstream(Path("QZ-M480_" + serial + suffix)).close();
     }
@@ -229,12 +217,6 @@ class MonitorTest : public ::testing::Test {
     std::vector<std::string> queueSteps_;
     std::atomic<bool> queueDone_{true};
 };
-
-const std::string kDisconnected =
-    "#PRINTER_INFORMATION\nMODEL=\"\"\nPRINTER_STATUS=\"99999\"\nPRINTER_MESSAGE=\"00006\"\n"
-    "PRINTER_VERSION=\"\"\nPRINTER_SERIAL_NO=\"\"\n\n#MEDIA_INFORMATION\nMEDIA_SIZE=\"\"\n"
-    "MEDIA_INITIAL=\"\"\nMEDIA_REMAIN=\"\"\nMEDIA_REMAIN_HALF=\"\"\n\n#COUNTER_INFORMATION\n"
-    "TOTAL_COUNT=\"\"\n\n";
 
 TEST_F(MonitorTest, RequestFilesDrivePassesAndALockedPrinterIsLeftAlone) {
     PrinterState state;
@@ -283,8 +265,8 @@ TEST_F(MonitorTest, ArrivalsAndUnplugsOfTwoPrinters) {
     EXPECT_EQ(monitor.WorkerCount(), 0u);
     auto a = Plug("A 1");
     auto b = Plug("B2");
-    ASSERT_TRUE(FileBecomes("A%201", Attached("A%201")));
-    ASSERT_TRUE(FileBecomes("B2", Attached("B2")));
+    ASSERT_TRUE(FileBecomes("A%201", Info{.serial = "A%201"}.Text()));
+    ASSERT_TRUE(FileBecomes("B2", Info{.serial = "B2"}.Text()));
     int stranger = 0;
     monitor.DeviceRemoved(&stranger);  // no record: ignored
     EXPECT_EQ(monitor.WorkerCount(), 2u);
@@ -292,18 +274,18 @@ TEST_F(MonitorTest, ArrivalsAndUnplugsOfTwoPrinters) {
     // A request for one printer reaches only that one.
     b->ClearTransfers();
     Request("A%201", "_START_UTIL");
-    ASSERT_TRUE(FileBecomes("A%201", Attached("A%201", "00042")));
+    ASSERT_TRUE(FileBecomes("A%201", (Info{.serial = "A%201", .counter = "00042"}.Text())));
     EXPECT_TRUE(b->Transfers().empty());
 
     bus_.Detach(a);
     ASSERT_TRUE(Until([&] { return monitor.WorkerCount() == 1; }));
     EXPECT_EQ(Read(File("A%201")), kDisconnected);
-    EXPECT_EQ(Read(File("B2")), Attached("B2"));
+    EXPECT_EQ(Read(File("B2")), Info{.serial = "B2"}.Text());
     monitor.DeviceRemoved(a->Id());  // a second notice frees nothing twice
 
     // Plugged in again: a new worker goes through set-up again.
     bus_.Attach(a);
-    ASSERT_TRUE(FileBecomes("A%201", Attached("A%201")));
+    ASSERT_TRUE(FileBecomes("A%201", Info{.serial = "A%201"}.Text()));
     EXPECT_EQ(QueueSteps(), (std::vector<std::string>{"A%201", "B2", "A%201"}));
 }
 
@@ -327,7 +309,7 @@ TEST_F(MonitorTest, PrintersThatCannotBeIdentifiedGetNoFile) {
     EXPECT_TRUE(fs::is_empty(root_ / kFolder));
     EXPECT_TRUE(QueueSteps().empty());
     noSerial->ClearFaults();
-    ASSERT_TRUE(FileBecomes("S1", Attached("S1")));
+    ASSERT_TRUE(FileBecomes("S1", Info{.serial = "S1"}.Text()));
 }
 
 TEST_F(MonitorTest, TheQueueStepIsRepeatedAndTheFileWrittenMeanwhile) {
@@ -361,7 +343,7 @@ TEST_F(MonitorTest, PlugCyclesLeaveNoWorkerBehind) {
         ASSERT_TRUE(Until([&] { return monitor.WorkerCount() == 1; })) << i;
         // Unplugged at once, once the file is written, or a few cycles on.
         if (i % 4 == 2) {
-            ASSERT_TRUE(FileBecomes("QZ0001", Attached("QZ0001"))) << i;
+            ASSERT_TRUE(FileBecomes("QZ0001", Info{.serial = "QZ0001"}.Text())) << i;
         } else if (i % 4 == 3) {
             for (int k = 0; k < 3; ++k) {
                 monitor.RunOnce(2);
@@ -375,7 +357,7 @@ TEST_F(MonitorTest, PlugCyclesLeaveNoWorkerBehind) {
 
     // Unplugged inside a transfer: the removal comes on the worker's thread.
     bus_.Attach(printer);
-    ASSERT_TRUE(FileBecomes("QZ0001", Attached("QZ0001")));
+    ASSERT_TRUE(FileBecomes("QZ0001", Info{.serial = "QZ0001"}.Text()));
     printer->SetFault(Fault::kRemoveMidTransfer, "STATUS");
     Request("QZ0001", "_UTIL");
     ASSERT_TRUE(Until([&] { return monitor.WorkerCount() == 0; }));
