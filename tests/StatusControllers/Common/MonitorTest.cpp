@@ -4,6 +4,7 @@
 // against CUPS). Every wait is for a condition, with a generous deadline.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -257,7 +258,7 @@ TEST_F(MonitorTest, RequestFilesDrivePassesAndALockedPrinterIsLeftAlone) {
     Cycles(3);
     const size_t after = Count(*printer, "STATUS");
     Cycles(10);
-    EXPECT_EQ(Count(*printer, "STATUS"), after);
+    EXPECT_LE(Count(*printer, "STATUS"), after + 1);  // a pass under way may end
 }
 
 TEST_F(MonitorTest, ArrivalsAndUnplugsOfTwoPrinters) {
@@ -286,7 +287,9 @@ TEST_F(MonitorTest, ArrivalsAndUnplugsOfTwoPrinters) {
     // Plugged in again: a new worker goes through set-up again.
     bus_.Attach(a);
     ASSERT_TRUE(FileBecomes("A%201", Info{.serial = "A%201"}.Text()));
-    EXPECT_EQ(QueueSteps(), (std::vector<std::string>{"A%201", "B2", "A%201"}));
+    auto steps = QueueSteps();  // the first two in no fixed order
+    std::sort(steps.begin(), steps.end());
+    EXPECT_EQ(steps, (std::vector<std::string>{"A%201", "A%201", "B2"}));
 }
 
 TEST_F(MonitorTest, PrintersThatCannotBeIdentifiedGetNoFile) {
@@ -315,11 +318,14 @@ TEST_F(MonitorTest, PrintersThatCannotBeIdentifiedGetNoFile) {
 TEST_F(MonitorTest, TheQueueStepIsRepeatedAndTheFileWrittenMeanwhile) {
     queueDone_ = false;
     PrinterState state;
-    state.deviceId = "MDL:QZ-M480\n\"EVIL=\"1;";  // no line may break the file
+    // No line may break the file, and a long model keeps to its field.
+    state.deviceId = "MDL:QZ M480\n\"EVIL=\"1\x1F\x7F" + std::string(200, 'x') + ";";
     Plug("QZ0001", state);
     Start();
     ASSERT_TRUE(Until([&] { return QueueSteps().size() >= 3; }));
-    EXPECT_NE(Read(File("QZ0001")).find("MODEL=\"QZ-M480 \"EVIL=\"1\"\n"), std::string::npos);
+    EXPECT_NE(Read(File("QZ0001")).find("MODEL=\"QZ M480 \"EVIL=\"1  " + std::string(36, 'x') + "\"\n"),
+              std::string::npos)
+        << Read(File("QZ0001"));
 }
 
 // A printer plugged in and out a hundred times, at different moments of its
