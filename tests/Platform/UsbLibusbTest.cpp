@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -97,11 +98,13 @@ class LibusbOnMockBus : public ::testing::Test {
             printer->ClearTransfers();
         }
     }
-    // The number of open file descriptors, as the kernel sees them.
+    // The number of this process's descriptors open on USB device nodes.
     static int Descriptors() {
         int count = 0;
-        for (int fd = 0; fd < 4096; ++fd) {
-            count += ::fcntl(fd, F_GETFD) != -1;
+        for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+            std::error_code error;
+            count += std::filesystem::read_symlink(fd.path(), error).string().find("/dev/bus/usb/") !=
+                     std::string::npos;
         }
         return count;
     }
@@ -143,7 +146,7 @@ class LibusbOnMockBus : public ::testing::Test {
     std::vector<usb::UsbEvent> events_;
     std::vector<std::unique_ptr<usb::UsbInterface>> interfaces_;
     std::vector<size_t> arrival_;  // the event of printer i's arrival
-    int descriptors_ = 0;          // open before the bus started
+    int descriptors_ = 0;          // device nodes open before the bus started
 };
 
 TEST_F(LibusbOnMockBus, HotplugReportsMatchingPrintersAndTheirRemoval) {

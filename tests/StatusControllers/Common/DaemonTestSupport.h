@@ -19,7 +19,7 @@ inline const std::string kInfoFolder = "/Library/Caches/Orvane/QZ-M480";
 // for the fields given.
 struct Info {
     std::string status = "00000", message = "00001", version = "1.00", serial = "QZ0001";
-    std::string size = "200", initial = "0400", remain = "0123", counter;
+    std::string size = "200", initial = "0400", remain = "0123", counter = "";
 
     std::string Text() const {
         return "#PRINTER_INFORMATION\nMODEL=\"QZ-M480\"\nPRINTER_STATUS=\"" + status +

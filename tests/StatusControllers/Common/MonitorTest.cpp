@@ -264,14 +264,24 @@ TEST_F(MonitorTest, RequestFilesDrivePassesAndALockedPrinterIsLeftAlone) {
 TEST_F(MonitorTest, ArrivalsAndUnplugsOfTwoPrinters) {
     DeviceMonitor& monitor = Start();
     EXPECT_EQ(monitor.WorkerCount(), 0u);
+    PrinterState second;
+    second.configurationValue = 2;
+    second.interfaceNumber = 1;
     auto a = Plug("A 1");
-    auto b = Plug("B2");
+    auto b = Plug("B2", second);
     ASSERT_TRUE(FileBecomes("A%201", Info{.serial = "A%201"}.Text()));
     ASSERT_TRUE(FileBecomes("B2", Info{.serial = "B2"}.Text()));
     int stranger = 0;
     monitor.DeviceRemoved(&stranger);  // no record: ignored
     EXPECT_EQ(monitor.WorkerCount(), 2u);
 
+    // The device ID is asked for with the printer's own values.
+    for (const Transfer& t : b->Transfers()) {
+        if (t.kind == Transfer::Kind::kControl) {
+            EXPECT_EQ(t.value, 1u);
+            EXPECT_EQ(t.index, 256u);
+        }
+    }
     // A request for one printer reaches only that one.
     b->ClearTransfers();
     Request("A%201", "_START_UTIL");
