@@ -1,9 +1,8 @@
-// Shared pieces of the backend tests: command streams, a status capture and
-// the print-status file's place.
+// Shared pieces of the backend tests: command streams as the filter writes
+// them, and the stream the emulated printer received.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -15,7 +14,6 @@ namespace qzm::test {
 
 inline const std::string kCacheFolder = "/Library/Caches/Orvane/QZ-M480";
 
-// One packet's bytes as the filter writes them.
 inline std::vector<uint8_t> PacketBytes(const char* command, const char* sub,
                                         const std::vector<uint8_t>& payload) {
     DeviceCmd cmd(command, sub, static_cast<int32_t>(payload.size()),
@@ -36,69 +34,35 @@ inline std::vector<uint8_t> Payload(size_t size, uint8_t seed) {
 // A sheet as the filter sends it: media, planes of the given size, start.
 inline std::vector<uint8_t> Sheet(size_t planeSize, uint8_t seed) {
     std::vector<uint8_t> out;
-    auto add = [&out](const std::vector<uint8_t>& bytes) {
+    const std::vector<uint8_t> packets[] = {
+        PacketBytes("CNTRL", "CUTTER", {'0', '0', '0', '0', '0', '0', '0', '0'}),
+        PacketBytes("IMAGE", "MULTICUT", {'0', '0', '0', '0', '0', '0', '0', '1'}),
+        PacketBytes("IMAGE", "YPLANE", Payload(planeSize, seed)),
+        PacketBytes("IMAGE", "MPLANE", Payload(planeSize, seed + 1)),
+        PacketBytes("IMAGE", "CPLANE", Payload(planeSize, seed + 2)),
+        PacketBytes("CNTRL", "START", {})};
+    for (const auto& bytes : packets) {
         out.insert(out.end(), bytes.begin(), bytes.end());
-    };
-    add(PacketBytes("CNTRL", "CUTTER", {'0', '0', '0', '0', '0', '0', '0', '0'}));
-    add(PacketBytes("IMAGE", "MULTICUT", {'0', '0', '0', '0', '0', '0', '0', '1'}));
-    add(PacketBytes("IMAGE", "YPLANE", Payload(planeSize, seed)));
-    add(PacketBytes("IMAGE", "MPLANE", Payload(planeSize, seed + 1)));
-    add(PacketBytes("IMAGE", "CPLANE", Payload(planeSize, seed + 2)));
-    add(PacketBytes("CNTRL", "START", {}));
+    }
     return out;
 }
 
 // Every job packet the printer received, back in wire form, queries left out.
 inline std::vector<uint8_t> ReceivedJobBytes(const emu::EmulatedPrinter& printer) {
     std::vector<uint8_t> out;
-    auto add = [&out](const std::vector<emu::Packet>& packets) {
-        for (const auto& p : packets) {
-            const auto bytes =
-                PacketBytes(p.command.c_str(),
-                            p.subCommand.empty() ? nullptr : p.subCommand.c_str(), p.payload);
+    for (const auto& sheet : printer.Sheets()) {
+        for (const auto& p : sheet) {
+            const auto bytes = PacketBytes(
+                p.command.c_str(), p.subCommand.empty() ? nullptr : p.subCommand.c_str(), p.payload);
             out.insert(out.end(), bytes.begin(), bytes.end());
         }
-    };
-    for (const auto& sheet : printer.Sheets()) {
-        add(sheet);
     }
     return out;
 }
 
-// The bytes the printer received for the job, compared with the stream.
 inline testing::AssertionResult SameBytes(const std::vector<uint8_t>& actual,
                                           const std::vector<uint8_t>& expected) {
     return BytesEqual(actual.data(), actual.size(), expected.data(), expected.size());
 }
-
-// Status lines written by the code under test, read back as text.
-class StatusCapture {
-  public:
-    StatusCapture() : file_(std::tmpfile()) {}
-    ~StatusCapture() {
-        if (file_) {
-            std::fclose(file_);
-        }
-    }
-    StatusCapture(const StatusCapture&) = delete;
-    StatusCapture& operator=(const StatusCapture&) = delete;
-
-    std::FILE* File() const { return file_; }
-    std::string Text() const {
-        std::fflush(file_);
-        std::string text;
-        std::rewind(file_);
-        char block[4096];
-        size_t got;
-        while ((got = std::fread(block, 1, sizeof block, file_)) > 0) {
-            text.append(block, got);
-        }
-        std::fseek(file_, 0, SEEK_END);
-        return text;
-    }
-
-  private:
-    std::FILE* file_;
-};
 
 }  // namespace qzm::test

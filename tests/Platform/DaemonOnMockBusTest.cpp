@@ -1,7 +1,9 @@
-// The whole infoqzm480 program on a mocked USB bus, with a private CUPS: a
-// printer attached at start gets its queue and its information file, the file
-// is refreshed only while the status window asks, and it takes the
-// disconnected form when the printer is unplugged; SIGINT ends the program.
+// The whole infoqzm480 program on a mocked USB bus, with a private CUPS: the
+// diagnostic mode lists the printer and writes nothing; the daemon gives a
+// printer attached at start its queue and its information file, refreshes the
+// file only while the status window asks, writes the disconnected form when
+// the printer is unplugged, takes it up again when plugged back in, and ends
+// on SIGINT. The printer's serial is one a shell would misread.
 #include <cups/cups.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -10,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -18,7 +21,6 @@
 #include <sstream>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "MockUsbBus.h"
 #include "PrivateCupsd.h"
@@ -31,13 +33,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using qzm::emu::EmulatedPrinter;
-using qzm::emu::PrinterState;
 using qzm::emu::Transfer;
-
-constexpr char kPpdName[] = "Library/Printers/PPDs/Contents/Resources/QZ-M480.gz";
-constexpr char kFolder[] = "/Library/Caches/Orvane/QZ-M480";
-constexpr char kQueue[] = "Orvane_Imaging_Inc__M480";
-constexpr char kDeviceUri[] = "ovbackend://Orvane%20Imaging%20Inc./M480?serial=QZ%200001";
 
 constexpr char kDisconnected[] =
     "#PRINTER_INFORMATION\nMODEL=\"\"\nPRINTER_STATUS=\"99999\"\nPRINTER_MESSAGE=\"00006\"\n"
@@ -51,8 +47,7 @@ std::string Read(const std::string& path) {
     return text.str();
 }
 
-// Waits until the condition holds, at most limit.
-bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+bool Eventually(const std::function<bool()>& condition, std::chrono::seconds limit = 30s) {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (!condition()) {
         if (std::chrono::steady_clock::now() > end)
@@ -62,44 +57,28 @@ bool Eventually(const std::function<bool()>& condition, std::chrono::millisecond
     return true;
 }
 
-// Sets an environment variable for as long as it lives.
-class ScopedVariable {
-  public:
-    ScopedVariable(const char* name, const char* value) : name_(name) {
-        const char* old = std::getenv(name);
-        hadOld_ = old != nullptr;
-        if (hadOld_)
-            old_ = old;
-        if (value) {
-            ::setenv(name, value, 1);
-        } else {
-            ::unsetenv(name);
-        }
-    }
-    ~ScopedVariable() {
-        if (hadOld_) {
-            ::setenv(name_.c_str(), old_.c_str(), 1);
-        } else {
-            ::unsetenv(name_.c_str());
-        }
-    }
+// Starts infoqzm480 with its output in files of root, without the sanitizer's
+// leak report (the programs it starts are not built with it).
+pid_t Spawn(const qzm::test::TempRoot& root, const char* argument) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, (root / "/stdout").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, (root / "/stderr").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    char* argv[] = {const_cast<char*>(INFOQZM480), const_cast<char*>(argument), nullptr};
+    ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+    pid_t pid = -1;
+    EXPECT_EQ(posix_spawn(&pid, INFOQZM480, &actions, nullptr, argv, environ), 0);
+    ::unsetenv("ASAN_OPTIONS");
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
 
-  private:
-    std::string name_, old_;
-    bool hadOld_ = false;
-};
-
-// The device URI of a queue of the private scheduler, or "" when none.
-std::string QueueDeviceUri(const std::string& name) {
-    cups_dest_t* dests = nullptr;
-    const int count = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
-    std::string uri;
-    if (cups_dest_t* dest = cupsGetDest(name.c_str(), nullptr, count, dests)) {
-        const char* value = cupsGetOption("device-uri", dest->num_options, dest->options);
-        uri = value ? value : "";
-    }
-    cupsFreeDests(count, dests);
-    return uri;
+int ExitStatus(pid_t pid) {
+    int status = 0;
+    EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
 }
 
 size_t BulkTransfers(const EmulatedPrinter& printer) {
@@ -110,41 +89,39 @@ size_t BulkTransfers(const EmulatedPrinter& printer) {
     return count;
 }
 
-TEST(DaemonOnMockBus, QueueInformationFileRefreshAndDisconnectedForm) {
+TEST(DaemonOnMockBus, DiagnosticModeQueueInformationFileRefreshAndDisconnectedForm) {
     std::string why;
     if (!qzm::test::MockUsbBus::Available(&why))
         GTEST_SKIP() << why;
     qzm::test::TempRoot root;
-
-    // The scheduler runs outside the mocked bus and without sanitizer leak
-    // reports; so do the programs the daemon starts.
+    // The scheduler runs outside the mocked bus.
     qzm::test::PrivateCupsd cupsd;
     {
-        ScopedVariable noPreload("LD_PRELOAD", nullptr);
-        ASSERT_TRUE(cupsd.AddModel(kPpdName, QZM480_PPD_GZ)) << cupsd.Error();
-        if (!cupsd.Start())
+        const std::string preload = std::getenv("LD_PRELOAD");
+        ::unsetenv("LD_PRELOAD");
+        ASSERT_TRUE(cupsd.AddModel("Library/Printers/PPDs/Contents/Resources/QZ-M480.gz",
+                                   QZM480_PPD_GZ))
+            << cupsd.Error();
+        const bool started = cupsd.Start();
+        ::setenv("LD_PRELOAD", preload.c_str(), 1);
+        if (!started)
             GTEST_SKIP() << "cupsd cannot run here: " << cupsd.Error();
     }
-    ScopedVariable noLeakReports("ASAN_OPTIONS", "detect_leaks=0");
-
     qzm::test::MockUsbBus mock;
-    PrinterState state;
+    qzm::emu::PrinterState state;
     state.vendorId = QZM480_USB_VENDOR_ID;
     state.productId = QZM480_USB_PRODUCT_ID;
-    state.serial = "QZ 0001";
+    state.serial = "QZ 01;$(id)";
     auto printer = EmulatedPrinter::Create(state);
     const std::string path = mock.Plug(printer, /*announce=*/false);
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, (root / "/stdout").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, (root / "/stderr").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    char* argv[] = {const_cast<char*>(INFOQZM480), nullptr};
-    pid_t pid = -1;
-    ASSERT_EQ(posix_spawn(&pid, INFOQZM480, &actions, nullptr, argv, environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    ASSERT_EQ(ExitStatus(Spawn(root, "--once")), 0) << Read(root / "/stderr");
+    EXPECT_EQ(Read(root / "/stdout").rfind("Printer 1: serial number \"QZ%2001;$(id)\"", 0), 0u)
+        << Read(root / "/stdout");
+    EXPECT_FALSE(fs::exists(root / "/Library")) << "the diagnostic mode writes nothing";
+    printer->ClearTransfers();
+
+    const pid_t pid = Spawn(root, nullptr);
     struct Reaper {  // never leaves the daemon running after a failed check
         pid_t pid;
         ~Reaper() {
@@ -152,69 +129,55 @@ TEST(DaemonOnMockBus, QueueInformationFileRefreshAndDisconnectedForm) {
                 ::waitpid(pid, nullptr, 0);
         }
     } reaper{pid};
-
-    const std::string folder = root / kFolder;
-    const std::string file = folder + "/QZ-M480_QZ%200001.log";
-    ASSERT_TRUE(Eventually([&] { return fs::exists(file); }, 20s))
-        << "no information file; stderr: " << Read(root / "/stderr");
+    const std::string folder = root / "/Library/Caches/Orvane/QZ-M480";
+    const std::string file = folder + "/QZ-M480_QZ%2001;$(id).log";
+    ASSERT_TRUE(Eventually([&] { return fs::exists(file); })) << Read(root / "/stderr");
     const std::string first = Read(file);
-    EXPECT_NE(first.find("MODEL=\"QZ-M480\"\n"), std::string::npos) << first;
-    EXPECT_NE(first.find("PRINTER_SERIAL_NO=\"QZ%200001\"\n"), std::string::npos) << first;
-    EXPECT_NE(first.find("PRINTER_VERSION=\"1.00\"\n"), std::string::npos) << first;
-    EXPECT_NE(first.find("MEDIA_REMAIN=\"0123\"\n"), std::string::npos) << first;
-    EXPECT_EQ(QueueDeviceUri(kQueue), kDeviceUri) << "the printer's queue was not created";
-    const std::vector<Transfer> control = [&] {
-        std::vector<Transfer> list;
-        for (const Transfer& transfer : printer->Transfers()) {
-            if (transfer.kind == Transfer::Kind::kControl)
-                list.push_back(transfer);
-        }
-        return list;
-    }();
-    ASSERT_FALSE(control.empty()) << "the device ID was never asked for";
-    EXPECT_EQ(control[0].length, 256u);
+    for (const char* line : {"MODEL=\"QZ-M480\"\n", "PRINTER_SERIAL_NO=\"QZ%2001;$(id)\"\n",
+                             "PRINTER_VERSION=\"1.00\"\n", "MEDIA_REMAIN=\"0123\"\n"}) {
+        EXPECT_NE(first.find(line), std::string::npos) << first;
+    }
+    cups_dest_t* dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, "Orvane_Imaging_Inc__M480", nullptr);
+    ASSERT_NE(dest, nullptr) << "the printer's queue was not created";
+    EXPECT_STREQ(cupsGetOption("device-uri", dest->num_options, dest->options),
+                 "ovbackend://Orvane%20Imaging%20Inc./M480?serial=QZ%2001;$(id)");
+    cupsFreeDests(1, dest);
+    const auto transfers = printer->Transfers();
+    const auto control = std::find_if(transfers.begin(), transfers.end(), [](const Transfer& t) {
+        return t.kind == Transfer::Kind::kControl;
+    });
+    ASSERT_NE(control, transfers.end()) << "the device ID was never asked for";
+    EXPECT_EQ(control->length, 256u);
 
-    // Settled and nobody asking: no USB traffic, the file stays as it is.
+    // Set up and nobody asking: for two of the daemon's cycles, no USB
+    // traffic, and the file stays as it is.
     state.mediaRemain = "00000077";
     printer->SetState(state);
-    std::this_thread::sleep_for(1500ms);
     const size_t idle = BulkTransfers(*printer);
-    std::this_thread::sleep_for(2000ms);
+    std::this_thread::sleep_for(2500ms);
     EXPECT_EQ(BulkTransfers(*printer), idle) << "an idle printer was queried";
     EXPECT_EQ(Read(file), first);
 
-    // The status window opens: refreshed every second while "_UTIL" exists;
+    // The status window opens: refreshed every cycle while "_UTIL" exists;
     // the one-shot request is removed once seen.
-    std::ofstream(folder + "/QZ-M480_QZ%200001_UTIL").close();
-    std::ofstream(folder + "/QZ-M480_QZ%200001_START_UTIL").close();
-    EXPECT_TRUE(Eventually(
-        [&] { return Read(file).find("MEDIA_REMAIN=\"0077\"") != std::string::npos; }, 5s))
-        << Read(file);
-    EXPECT_TRUE(
-        Eventually([&] { return !fs::exists(folder + "/QZ-M480_QZ%200001_START_UTIL"); }, 5s));
+    std::ofstream(folder + "/QZ-M480_QZ%2001;$(id)_UTIL").close();
+    std::ofstream(folder + "/QZ-M480_QZ%2001;$(id)_START_UTIL").close();
+    EXPECT_TRUE(Eventually([&] { return Read(file).find("\"0077\"") != std::string::npos; }));
+    EXPECT_TRUE(Eventually([&] { return !fs::exists(folder + "/QZ-M480_QZ%2001;$(id)_START_UTIL"); }));
     state.mediaRemain = "00000076";
     printer->SetState(state);
-    EXPECT_TRUE(Eventually(
-        [&] { return Read(file).find("MEDIA_REMAIN=\"0076\"") != std::string::npos; }, 5s))
-        << "not refreshed while the status window is open";
-    EXPECT_TRUE(fs::exists(folder + "/QZ-M480_QZ%200001_UTIL")) << "the daemon removed _UTIL";
+    EXPECT_TRUE(Eventually([&] { return Read(file).find("\"0076\"") != std::string::npos; }));
+    EXPECT_TRUE(fs::exists(folder + "/QZ-M480_QZ%2001;$(id)_UTIL")) << "the daemon removed _UTIL";
 
-    // Unplugged: the disconnected form, byte for byte.
     mock.Unplug(path);
-    EXPECT_TRUE(Eventually([&] { return Read(file) == kDisconnected; }, 15s)) << Read(file);
-
-    // Plugged in again later: a new worker writes the file anew.
+    EXPECT_TRUE(Eventually([&] { return Read(file) == kDisconnected; })) << Read(file);
     mock.Plug(printer);
-    EXPECT_TRUE(
-        Eventually([&] { return Read(file).find("MODEL=\"QZ-M480\"") != std::string::npos; }, 20s))
+    EXPECT_TRUE(Eventually([&] { return Read(file).find("MODEL=\"QZ-M480\"") != std::string::npos; }))
         << "a printer plugged in again was not taken up";
 
     ASSERT_EQ(::kill(pid, SIGINT), 0);
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     reaper.pid = -1;
-    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(ExitStatus(pid), 0);
     EXPECT_EQ(Read(root / "/stdout"), "");
     EXPECT_EQ(Read(root / "/stderr"), "");
 }

@@ -14,7 +14,6 @@
 // umockdev-wrapper); Available() says whether it does.
 #pragma once
 
-#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -26,11 +25,8 @@ namespace qzm::test {
 struct MockUsbCounters {
     int opens = 0;               // device node opened
     int claims = 0;              // interface claimed
-    int releases = 0;            // interface released
     int driverDetaches = 0;      // printer driver taken away
     int driverAttaches = 0;      // printer driver given back
-    int submitted = 0;           // URBs submitted
-    int reaped = 0;              // URBs reaped
     int discarded = 0;           // URBs discarded (cancelled) before they completed
     int pending = 0;             // URBs submitted and not reaped yet
     bool driverAttached = true;  // the kernel's printer driver holds the interface
