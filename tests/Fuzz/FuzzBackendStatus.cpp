@@ -1,31 +1,20 @@
-// Fuzz target: what the backend takes from a printer and from CUPS: the
-// device-ID reply (through an emulated printer), the status and media answers
-// made into a marker level and the job's print-status file, a queue's device
-// URI. Input: two status bytes, then the media size, initial count, remaining
-// count, device-ID reply and URI, separated by NUL.
+// Fuzz target: what the backend takes from a printer and from CUPS. Input:
+// one or two status bytes, then the media size, initial count, remaining
+// count, device-ID reply and device URI, separated by NUL.
 #include "DeviceUri.h"
 #include "EmulatedPrinter.h"
 #include "FuzzSupport.h"
+#include "InfoFile.h"
 #include "Paths.h"
 #include "PrintStatusFile.h"
 #include "PrinterAccess.h"
 #include "StatusReport.h"
 
-namespace {
-
-// Status codes the printer uses, so that short inputs reach each of them.
-constexpr int kCodes[] = {0,    900,  1000, 1010, 1100, 1200, 1300,  1400,
-                          1500, 1600, 2000, 2500, 3000, 3001, 99999, -1};
-
-// An answer from its (skip + 1)th character on, as the backend keeps it.
-std::string_view From(std::string_view answer, size_t skip) {
-    return answer.substr(std::min(skip, answer.size()));
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using qzm::fuzz::Require;
+    // Status codes the printer uses, so that short inputs reach each of them.
+    static constexpr int kCodes[] = {0,    900,  1000, 1010, 1100, 1200, 1300,  1400,
+                                     1500, 1600, 2000, 2500, 3000, 3001, 99999, -1};
     static const std::string root = qzm::fuzz::MakeProcessRoot();
     qzm::fuzz::Input input(data, size);
     const uint8_t pick = input.Byte();
@@ -47,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             (id.empty() ||
              id.size() + 2 <= state.deviceIdReply.value_or(state.deviceId + "  ").size()));
 
-    const int level = _MarkerLevel(status, From(parts[0], 2), From(parts[1], 4), From(parts[2], 4));
+    const int level = _MarkerLevel(status, _SkipPrefix(parts[0], 2), _SkipPrefix(parts[1], 4),
+                                   _SkipPrefix(parts[2], 4));
     Require(level >= -1 && level <= 100);
     // The print-status file: its heading, one MEDIA_SIZE line, an empty line.
     PrintStatusFile file("42");

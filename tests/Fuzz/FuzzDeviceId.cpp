@@ -1,6 +1,5 @@
-// Fuzz target: the printer's device-ID reply and the model taken from it,
-// from the reply's bytes alone (even mode byte) and through the emulated
-// printer's control request (odd), which asks again for long replies.
+// Fuzz target: the device-ID reply and the model in it, from the bytes alone
+// (even mode byte) and through the emulated printer's control request (odd).
 #include "DeviceId.h"
 #include "EmulatedPrinter.h"
 #include "FuzzSupport.h"

@@ -1,7 +1,6 @@
-// Fuzz target: the filter's page loop on a raster (written with libcups) of
-// up to three pages of at most 48 x 48 pixels, on media 32 times smaller.
-// Input: the job's options, a line feed, a page count, ten header bytes per
-// page, the pixels.
+// Fuzz target: the filter's page loop on up to three raster pages of 48 x 48
+// pixels at most. Input: the job's options, "\n", a page count, ten header
+// bytes per page, the pixels.
 #include <cups/raster.h>
 #include <fcntl.h>
 #include <lcms2.h>
@@ -45,14 +44,12 @@ class SmallSheetEntry : public DeviceEntry_QZM480 {
     }
 };
 
-// The job's print-status file, sRGB for the ICC profiles (whose transforms
-// take long to build), the PPD's default lines, sheets to /dev/null. Returns
-// the PPD.
+// The job's print-status file, sRGB for the ICC profiles (theirs are slow),
+// the PPD's default lines (returned), sheets to /dev/null.
 ppdfile_s* MakeJobWorld() {
     const std::string root = qzm::fuzz::MakeProcessRoot();
-    char status[128];
-    _MakePrintStatusPath("7", status);
-    qzm::fuzz::WriteWholeFile(qzm::paths::Rooted(status), "MEDIA_SIZE=\"\"\n");
+    const std::string cache = qzm::paths::Rooted(qzm::paths::kCacheFolder);
+    qzm::fuzz::WriteWholeFile(cache + "/Print_7.log", "MEDIA_SIZE=\"\"\n");
     std::filesystem::create_directories(qzm::paths::Rooted(qzm::paths::kProfileFolder));
     cmsHPROFILE srgb = cmsCreate_sRGBProfile();
     for (const char* profile : {qzm::paths::kProfileM480, qzm::paths::kProfileOV480}) {
@@ -69,8 +66,7 @@ ppdfile_s* MakeJobWorld() {
     return wrappedPpdOpenFile((root + "/defaults.ppd").c_str());
 }
 
-// Writes the pages to the memory file, their lines filled from the pixel
-// bytes round and round.
+// Writes the pages to fd, filled from the pixel bytes round and round.
 void WriteRaster(int fd, qzm::fuzz::Input input) {
     cups_page_header2_t headers[3] = {};
     const std::span pages(headers, 1 + input.Byte() % 3);

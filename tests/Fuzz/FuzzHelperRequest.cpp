@@ -1,6 +1,5 @@
-// Fuzz target: the uninstall helper reading its one request line. Whatever
-// arrives, it takes the first line that holds more than blanks and reads no
-// further than that line's end.
+// Fuzz target: the uninstall helper reading its request: the first line with
+// more than blanks, read no further than its end.
 #include <sstream>
 
 #include "FuzzSupport.h"

@@ -1,8 +1,6 @@
-// Fuzz target: the launcher's handling of a queue's device URI, from the
-// destination callback to the serial it takes out of the URI, the printer
-// name it finds in the printer list and the open marker it looks for. Input:
-// the device URI, then "\n" and printer-list lines "name\turi" ("!": no list).
-// Window starts are recorded, not run.
+// Fuzz target: the launcher's handling of a queue's device URI: the serial,
+// the printer's name in the printer list, the open marker. Input: the URI,
+// "\n", list lines "name\turi" ("!": no list). Starts are recorded, not run.
 #include <cups/cups.h>
 
 #include "AppDelegate.h"

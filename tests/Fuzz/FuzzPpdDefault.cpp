@@ -1,6 +1,5 @@
 // Fuzz target: the filter's PPD reader answering default choices, on plain
-// and gzip-compressed files of any content. Input: two selector bytes, then
-// the file.
+// and gzip-compressed files. Input: two option choices, then the file.
 #include <cctype>
 
 #include "Common.h"

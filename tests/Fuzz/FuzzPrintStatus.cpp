@@ -1,6 +1,5 @@
-// Fuzz target: the filter's reader of the job's print-status file, with any
-// file content and output buffers of 1 to 300 bytes. Input: a key selector,
-// two size bytes, then the file.
+// Fuzz target: the filter's reader of the job's print-status file, into
+// buffers of 1 to 300 bytes. Input: a key choice, two size bytes, the file.
 #include "Common.h"
 #include "FuzzSupport.h"
 #include "Paths.h"

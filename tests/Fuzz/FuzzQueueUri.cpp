@@ -1,7 +1,6 @@
-// Fuzz target: the daemon's queue step reading the device URIs of the print
-// system's destinations, and the lpadmin arguments it builds for a serial:
-// a serial only ever becomes the end of the device URI argument. Input: the
-// serial's length, a queue number, the serial, then the URI.
+// Fuzz target: the daemon's queue step matching a destination's device URI,
+// and its lpadmin arguments for a serial. Input: the serial's length, a queue
+// number, the serial, the URI.
 #include <cups/cups.h>
 
 #include "FuzzSupport.h"
@@ -25,9 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     match.serial = serial.c_str();
     Require(enum_cb(&match, 0, &dest) == 1);
     cupsFreeOptions(dest.num_options, dest.options);
-    // Found only for a URI that ends in exactly this serial.
+    // Found only for a URI that ends in the serial, which itself only ever
+    // ends the lpadmin device URI argument.
     Require(!match.found || (!serial.empty() && uri.ends_with(serial)));
-
     const auto arguments = _QueueArguments(number, serial);
     Require(arguments.size() == 11 &&
             arguments[8] == "ovbackend://Orvane%20Imaging%20Inc./M480?serial=" + serial);

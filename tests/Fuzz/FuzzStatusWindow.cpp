@@ -1,6 +1,5 @@
-// Fuzz target: the status window's poll of the printer-information file,
-// from reading and parsing the file to showing its values on the window's
-// labels, icon and bar (offscreen platform).
+// Fuzz target: the status window's poll of the printer-information file, from
+// reading it to showing its values (offscreen platform).
 #include <QApplication>
 #include <QProgressBar>
 #include <QStringDecoder>

@@ -2,7 +2,6 @@
 // files for the code under test, and the check that ends a run as a crash.
 #pragma once
 
-// The standard headers of every target.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -26,8 +25,7 @@ inline void Require(bool holds) {
     }
 }
 
-// An input read front to back: a few selector bytes (0 when used up), then
-// the rest.
+// An input read front to back: selector bytes (0 when used up), the rest.
 struct Input {
     Input(const uint8_t* data, size_t size) : text(reinterpret_cast<const char*>(data), size) {}
     explicit Input(std::string_view all) : text(all) {}
