@@ -90,7 +90,7 @@ run_target() {
         "$corpus" "$root/tests/Fuzz/seeds/$target" > "$log" 2>&1 || status=$?
     end=$(date +%s)
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-    edges=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
+    edges=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | cut -d' ' -f2 || true)  # none: crashed at once
     result=ok
     [[ $status -eq 0 ]] || result="FAILED (exit $status)"
     printf '%-24s %6ss %12s execs %6s edges  %s\n' "$target" "$((end - start))" \

@@ -97,13 +97,11 @@ void WriteRaster(int fd, qzm::fuzz::Input input) {
     cups_raster_t* out = cupsRasterOpen(fd, CUPS_RASTER_WRITE);
     for (cups_page_header2_t& header : pages) {
         cupsRasterWriteHeader2(out, &header);
-        std::string line(header.cupsBytesPerLine, '\x80');
-        for (uint32_t y = 0; y < header.cupsHeight; ++y) {
-            for (char& c : pixels.empty() ? std::span<char>() : std::span(line)) {
-                c = pixels[at++ % pixels.size()];
-            }
-            cupsRasterWritePixels(out, reinterpret_cast<uint8_t*>(line.data()), line.size());
+        std::string page(size_t{header.cupsBytesPerLine} * header.cupsHeight, '\x80');
+        for (char& c : pixels.empty() ? std::span<char>() : std::span(page)) {
+            c = pixels[at++ % pixels.size()];
         }
+        cupsRasterWritePixels(out, reinterpret_cast<uint8_t*>(page.data()), page.size());
     }
     cupsRasterClose(out);
     Require(::lseek(fd, 0, SEEK_SET) == 0);

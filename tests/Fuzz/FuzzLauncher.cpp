@@ -17,9 +17,7 @@ std::vector<QStringList> starts;
 // A window is open for the printer with serial "OPEN".
 std::string MakeRoot() {
     const std::string root = qzm::fuzz::MakeProcessRoot();
-    qzm::fuzz::WriteWholeFile(qzm::paths::Rooted(std::string(qzm::paths::kCacheFolder) + "/" +
-                                                 qzm::paths::kModelWord + "_OPEN_UTIL"),
-                              "");
+    qzm::fuzz::WriteWholeFile(root + qzm::paths::kCacheFolder + "/QZ-M480_OPEN_UTIL", "");
     return root;
 }
 
