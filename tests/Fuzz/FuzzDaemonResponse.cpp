@@ -30,26 +30,6 @@ constexpr Query kQueries[] = {{"STATUS", "", nullptr},
                               {"INFO", "RQTY", GetMediaRemainHalf},
                               {"INFO", "MEDIA_CLASS_RFID", GetMediaClass}};
 
-// A text query fills its field with a text of the length it reports (empty
-// on failure), cut without splitting a UTF-8 sequence. The file written for a
-// serial lies in the cache folder; nothing else appears there or beside it.
-void RunQuery(UsbInterface* interface, const Query& query, const std::string& answer,
-              const std::string& cache) {
-    char field[kQueryFieldSize];
-    const int64_t length = query.text(interface, field, sizeof field);
-    const size_t actual = ::strnlen(field, sizeof field);
-    Require(actual < sizeof field && actual == static_cast<size_t>(std::max<int64_t>(length, 0)));
-    Require(!_IsValidUtf8(answer) || _IsValidUtf8(field));
-    if (query.text == GetSerialNo && length >= 0) {
-        WriteFile(field);
-        pdeFileCheck(field);
-        Require(_IsSerialUsableAsName(field) && fs::remove(cache + "/QZ-M480_" + field + ".log") &&
-                fs::is_empty(cache));
-        const fs::path parent = fs::path(cache).parent_path();
-        Require(std::distance(fs::directory_iterator(parent), fs::directory_iterator()) == 1);
-    }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -63,8 +43,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t flags = input.Byte();
     const std::string answer(input.Rest());
     if (query.text != nullptr) {
+        // The field holds the text reported, cut between UTF-8 sequences; the
+        // file of a serial lies in the cache folder, with nothing beside it.
         printer->SetRawAnswer(query.command, query.subCommand, answer);
-        RunQuery(interface.get(), query, answer, cache);
+        char field[kQueryFieldSize];
+        const int64_t length = query.text(interface.get(), field, sizeof field);
+        const size_t actual = ::strnlen(field, sizeof field);
+        Require(actual < sizeof field && actual == size_t(std::max<int64_t>(length, 0)));
+        Require(!_IsValidUtf8(answer) || _IsValidUtf8(field));
+        if (query.text == GetSerialNo && length >= 0) {
+            WriteFile(field);
+            pdeFileCheck(field);
+            Require(_IsSerialUsableAsName(field) &&
+                    fs::remove(cache + "/QZ-M480_" + field + ".log") && fs::is_empty(cache));
+            Require(std::distance(fs::directory_iterator(fs::path(cache).parent_path()),
+                                  fs::directory_iterator()) == 1);
+        }
     }
     if (flags & 0x80) {
         // A whole pass (which asks for the status too) with the answer: every

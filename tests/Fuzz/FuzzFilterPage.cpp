@@ -1,6 +1,6 @@
-// Fuzz target: the filter's page loop on up to three raster pages of 48 x 48
-// pixels at most. Input: the job's options, "\n", a page count, per page its
-// width, height, bytes per pixel and copies, then the pixels.
+// Fuzz target: the filter's page loop on up to three raster pages. Input: the
+// job's options, "\n", a page count, per page its width, height, bytes per
+// pixel and copies (up to 48, 48, 6, 3), the pixels.
 #include <cups/raster.h>
 #include <fcntl.h>
 #include <lcms2.h>

@@ -41,17 +41,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     starts.clear();
-
-    char name[] = "QZ-M480";
-    cups_dest_t dest{};
-    dest.name = name;
+    std::string name = "QZ-M480";
+    cups_dest_t dest{name.data(), nullptr, 0, 0, nullptr};
     dest.num_options = cupsAddOption("device-uri", std::string(parts[0]).c_str(), 0, &dest.options);
     qzm::statusutility::EnumContext context{"QZ-M480", &delegate, LaunchResult::kNotFound};
     const int goOn = qzm::statusutility::enum_cb(&context, 0, &dest);
     cupsFreeOptions(dest.num_options, dest.options);
-    // Either the callback went on without a result or it handled the queue;
-    // a window starts when the result says so, with the serial and at most a
-    // printer name.
+    // The callback goes on without a result or handles the queue; a window
+    // starts when the result says so, with the serial and at most a name.
     const bool started = context.result == LaunchResult::kStarted;
     qzm::fuzz::Require((goOn == 1) == (context.result == LaunchResult::kNotFound) &&
                        starts.size() == (started ? 1U : 0U) &&

@@ -34,8 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     qzm::fuzz::WriteWholeFile(path, input.Rest());
     ppdfile_s* ppd = wrappedPpdOpenFile(path.c_str());
     Require(ppd != nullptr);
-    // Each lookup rewinds and replaces the last answer: asked again, the same
-    // question gets the same answer.
+    // Each lookup replaces the last answer; the same question, the same answer.
     const std::string answer = Checked(wrappedPpdFindDefChoice(ppd, first.c_str()));
     Checked(wrappedPpdFindDefChoice(ppd, second.c_str()));
     Require(Checked(wrappedPpdFindDefChoice(ppd, first.c_str())) == answer);

@@ -15,13 +15,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     qzm::fuzz::WriteWholeFile(file, input.Rest());
 
     // Exactly as large as announced, so that a write past the end is caught.
-    auto out = std::make_unique<char[]>(outSize);
-    std::memset(out.get(), 'Z', outSize);
-    Require(_GetValuePrInfoFile(key, "7", out.get(), outSize) == 0);
+    std::vector<char> out(outSize, 'Z');
+    Require(_GetValuePrInfoFile(key, "7", out.data(), outSize) == 0);
     // Untouched, or a value inside the buffer without quote or line feed.
-    const size_t length = ::strnlen(out.get(), outSize);
-    Require(std::all_of(out.get(), out.get() + outSize, [](char c) { return c == 'Z'; }) ||
-            (length < static_cast<size_t>(outSize) && !std::memchr(out.get(), '"', length) &&
-             !std::memchr(out.get(), '\n', length)));
+    const size_t length = ::strnlen(out.data(), outSize);
+    Require(std::all_of(out.begin(), out.end(), [](char c) { return c == 'Z'; }) ||
+            (length < out.size() && !std::memchr(out.data(), '"', length) &&
+             !std::memchr(out.data(), '\n', length)));
     return 0;
 }

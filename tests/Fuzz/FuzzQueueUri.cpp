@@ -16,9 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string serial = std::string(rest.substr(0, length)).c_str();
     const std::string uri = std::string(rest.substr(std::min<size_t>(length, rest.size()))).c_str();
 
-    char name[] = "queue";
-    cups_dest_t dest{};
-    dest.name = name;
+    std::string name = "queue";
+    cups_dest_t dest{name.data(), nullptr, 0, 0, nullptr};
     dest.num_options = cupsAddOption("device-uri", uri.c_str(), 0, &dest.options);
     PrintQueueMatch match;
     match.serial = serial.c_str();

@@ -11,8 +11,7 @@
 
 namespace {
 
-// The window of the printer with serial "AB%2012", started with the serial
-// alone (no printer list is asked), its timer stopped.
+// The window of serial "AB%2012", started with the serial alone, no timer.
 qzm::statusinfo::AppDelegate* OpenWindow() {
     static int argc = 1;
     static char name[] = "fuzz_status_window";
@@ -36,8 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string file =
         qzm::fuzz::MakeProcessRoot() + qzm::paths::kCacheFolder + "/QZ-M480_AB%2012.log";
     static qzm::statusinfo::AppDelegate* const window = OpenWindow();
-    // A file that is not UTF-8 reads as offline after a pause for the
-    // daemon's rewrite, which would only slow the fuzzing down.
+    // A file that is not UTF-8 is read again after a pause: slow, left out.
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     decoder.decode(QByteArrayView(data, static_cast<qsizetype>(size)));
     if (decoder.hasError()) {

@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -46,8 +45,7 @@ inline std::vector<std::string_view> Split(std::string_view text, std::string_vi
     return parts;
 }
 
-// A fresh QZM480_ROOT for the process in the temporary folder (TMPDIR):
-// libFuzzer runs no destructors at its end, so the script removes it.
+// A fresh QZM480_ROOT in the temporary folder, which the script removes.
 inline std::string MakeProcessRoot() {
     std::string root = (std::filesystem::temp_directory_path() / "qzm480-fuzz-XXXXXX").string();
     Require(::mkdtemp(root.data()) != nullptr && ::setenv("QZM480_ROOT", root.c_str(), 1) == 0);
