@@ -11,7 +11,7 @@
 
 namespace {
 
-// The window of serial "AB%2012", started with the serial alone, no timer.
+// The process-long window (and application) of serial "AB%2012", no timer.
 qzm::statusinfo::AppDelegate* OpenWindow() {
     static int argc = 1;
     static char name[] = "fuzz_status_window";
