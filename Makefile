@@ -18,8 +18,11 @@ configure:
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
+# The fuzz targets are built here, in $(BUILD)/fuzz, for ctest's fuzz_smoke
+# (77: clang or libFuzzer is missing, and fuzz_smoke is skipped).
 test: setup
 	$(MAKE) build
+	JOBS=$(JOBS) bash scripts/fuzz.sh --build-only --build-dir $(BUILD)/fuzz || [ $$? -eq 77 ]
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 asan-test: setup
@@ -46,7 +49,7 @@ deb: build
 # Builds the fuzz targets with clang and runs each for SECONDS seconds.
 SECONDS ?= 60
 fuzz:
-	bash scripts/fuzz.sh $(SECONDS)
+	bash scripts/fuzz.sh --build-dir $(BUILD)/fuzz $(SECONDS)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz

@@ -2,30 +2,35 @@
 # Builds the fuzz targets (clang, libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer) and runs each of them for a given time.
 #
-#   scripts/fuzz.sh [--smoke] [--build-dir DIR] [--parallel N] [SECONDS] [TARGET...]
+#   scripts/fuzz.sh [--smoke] [--build-only] [--build-dir DIR] [--parallel N]
+#                   [SECONDS] [TARGET...]
 #
-# SECONDS (default 60) is the run time of each target; without TARGETs every
-# target runs, one after the other (--parallel N: N at a time). The corpus of
-# each target grows in DIR/fuzz-corpus/<target> from run to run; --smoke runs
-# from the seeds alone in a throw-away corpus, for CI. Crashes are kept as
-# DIR/fuzz-artifacts/<target>-crash-...; the log of each run is
-# DIR/fuzz-logs/<target>.log and DIR/fuzz-totals.tsv adds up every run.
-# Exit status: 0 when every target ran clean, 1 when one failed or did not
-# build, 77 when clang or libFuzzer is missing.
+# DIR (default build/fuzz) is brought up to date first (--build-only: and
+# nothing else). SECONDS (default 60) is the run time of each target; without
+# TARGETs every target runs, one after the other (--parallel N: N at a time),
+# from its seeds in tests/Fuzz/seeds/<target> and its corpus, which grows in
+# DIR/fuzz-corpus/<target> from run to run; --smoke replays the seeds into a
+# throw-away corpus, for CI. Crashes are kept as DIR/fuzz-artifacts/
+# <target>-crash-...; the log of each run is DIR/fuzz-logs/<target>.log and
+# DIR/fuzz-totals.tsv adds up every run. Exit status: 0 when every target
+# ran clean, 1 when one failed or did not build, 77 when clang or libFuzzer
+# is missing.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
-build="$root/build-fuzz"
+build="$root/build/fuzz"
 smoke=0
+build_only=0
 parallel=1
 seconds=60
 targets=()
 while [[ $# -gt 0 ]]; do
     case "$1" in
         --smoke) smoke=1 ;;
-        --build-dir) build="$2"; shift ;;
+        --build-only) build_only=1 ;;
+        --build-dir) build="$(realpath -m "$2")"; shift ;;
         --parallel) parallel="$2"; shift ;;
-        -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,17p' "$0"; exit 0 ;;
         [0-9]*) seconds="$1" ;;
         *) targets+=("$1") ;;
     esac
@@ -33,8 +38,8 @@ while [[ $# -gt 0 ]]; do
 done
 
 # Clang with its libFuzzer runtime is needed; without it there is nothing to do.
-# Scratch space (throw-away corpora, the targets' QZM480_ROOT), in memory
-# when possible.
+# Scratch space (throw-away corpora, the targets' QZM480_ROOT in their
+# TMPDIR), in memory when possible.
 scratch=/tmp
 [[ -d /dev/shm && -w /dev/shm ]] && scratch=/dev/shm
 probe="$(mktemp -d -p "$scratch" qzm480-fuzz.XXXXXX)"
@@ -47,13 +52,16 @@ if ! command -v clang++ >/dev/null 2>&1 ||
     exit 77
 fi
 
-generator=()
-command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
+options=()
+command -v ninja >/dev/null 2>&1 && options+=(-G Ninja)
+command -v ccache >/dev/null 2>&1 &&
+    options+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 if [[ ! -f "$build/CMakeCache.txt" ]]; then
-    CC=clang CXX=clang++ cmake -S "$root" -B "$build" "${generator[@]}" \
+    CC=clang CXX=clang++ cmake -S "$root" -B "$build" "${options[@]}" \
         -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQZM480_FUZZ=ON -DQZM480_BUILD_TESTS=OFF >/dev/null
 fi
 cmake --build "$build" --target fuzz_all -j "${JOBS:-2}"
+[[ $build_only -eq 0 ]] || exit 0
 
 if [[ ${#targets[@]} -eq 0 ]]; then
     mapfile -t targets < "$build/fuzz-targets.txt"
@@ -65,8 +73,9 @@ totals="$build/fuzz-totals.tsv"
 
 # Runs one target; prints its summary line and records it in the totals.
 run_target() {
-    local target="$1" corpus log status=0 start end execs edges result
+    local target="$1" corpus log status=0 start end execs edges result timeout=10
     if [[ $smoke -eq 1 ]]; then
+        timeout=60  # a hang, not a slow machine
         corpus="$probe/corpus-$target"
     else
         corpus="$build/fuzz-corpus/$target"
@@ -74,14 +83,14 @@ run_target() {
     mkdir -p "$corpus"
     log="$build/fuzz-logs/$target.log"
     start=$(date +%s)
-    QZM480_FUZZ_TMP="$probe/tmp-$target" \
+    TMPDIR="$probe" \
     LSAN_OPTIONS="suppressions=$root/tests/Fuzz/lsan.supp:print_suppressions=0" \
-    "$build/tests/Fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    "$build/tests/Fuzz/$target" -max_total_time="$seconds" -timeout="$timeout" -rss_limit_mb=2048 \
         -print_final_stats=1 -artifact_prefix="$build/fuzz-artifacts/$target-" \
-        "$corpus" "$build/fuzz-seeds/$target" > "$log" 2>&1 || status=$?
+        "$corpus" "$root/tests/Fuzz/seeds/$target" > "$log" 2>&1 || status=$?
     end=$(date +%s)
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-    edges=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
+    edges=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | cut -d' ' -f2 || true)  # none: crashed at once
     result=ok
     [[ $status -eq 0 ]] || result="FAILED (exit $status)"
     printf '%-24s %6ss %12s execs %6s edges  %s\n' "$target" "$((end - start))" \

@@ -1,57 +1,21 @@
-// Fuzz target: the uninstall helper reading its one request line. Whatever
-// arrives, it reads no further than the end of the first non-blank line.
-#include <cstdlib>
+// Fuzz target: the uninstall helper reading its request: the first line with
+// more than blanks, read no further than its end.
 #include <sstream>
-#include <string>
 
+#include "FuzzSupport.h"
 #include "UninstallHelper.h"
-
-namespace {
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
-
-// Where the first line holding something other than blanks ends (after its
-// line feed), or npos when there is none.
-size_t EndOfRequest(std::string_view text) {
-    size_t lineStart = 0;
-    while (lineStart <= text.size()) {
-        size_t end = text.find('\n', lineStart);
-        const bool last = end == std::string_view::npos;
-        if (last) {
-            end = text.size();
-        }
-        for (size_t i = lineStart; i < end; ++i) {
-            if (!IsBlank(text[i])) {
-                return last ? end : end + 1;
-            }
-        }
-        if (last) {
-            break;
-        }
-        lineStart = end + 1;
-    }
-    return std::string_view::npos;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
     std::istringstream in(text);
     const bool request = qzm::uninstall::ReadRequest(in);
-    const size_t end = EndOfRequest(text);
-    if (request != (end != std::string_view::npos)) {
-        std::abort();
-    }
+    const size_t first = text.find_first_not_of(" \t\r\v\f\n");
+    qzm::fuzz::Require(request == (first != std::string::npos));
     if (request) {
-        // Nothing after the request line has been consumed.
+        const size_t feed = text.find('\n', first);
         in.clear();
         const std::string left((std::istreambuf_iterator<char>(in)), {});
-        if (left != text.substr(end)) {
-            std::abort();
-        }
+        qzm::fuzz::Require(left == (feed == std::string::npos ? "" : text.substr(feed + 1)));
     }
     return 0;
 }

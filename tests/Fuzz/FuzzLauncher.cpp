@@ -1,19 +1,7 @@
-// Fuzz target: the launcher's handling of a queue's device URI, from the
-// destination callback to the serial it takes out of the URI, the printer
-// name it looks up in the printer list and the open marker it looks for.
-// The printer list comes from the input and the window start is recorded,
-// so no process is started and no print server is asked.
-//
-// Input: the device URI, then "\n" and printer-list lines "name\turi"; a
-// list that starts with "!" stands for a list that is not available.
+// Fuzz target: the launcher's handling of a queue's device URI: the serial,
+// the printer's name in the printer list, the open marker. Input: the URI,
+// "\n", list lines "name\turi" ("!": no list). Starts are recorded, not run.
 #include <cups/cups.h>
-
-#include <QString>
-#include <QStringList>
-
-#include <cstdlib>
-#include <string>
-#include <vector>
 
 #include "AppDelegate.h"
 #include "FuzzSupport.h"
@@ -21,92 +9,49 @@
 
 namespace {
 
-using qzm::platform::PrinterEntry;
-using qzm::statusutility::AppDelegate;
-using qzm::statusutility::EnumContext;
 using qzm::statusutility::LaunchResult;
-using qzm::statusutility::LaunchServices;
-using PrinterList = std::optional<std::vector<PrinterEntry>>;
 
-// The list and the record of starts, shared with the delegate's services.
-struct World {
-    PrinterList list;
-    int starts = 0;
-    QStringList arguments;
-};
+std::optional<std::vector<qzm::platform::PrinterEntry>> list;
+std::vector<QStringList> starts;
 
-World& TheWorld() {
-    static World world;
-    return world;
-}
-
-struct Setup {
-    Setup() {
-        root = qzm::fuzz::MakeProcessRoot();
-        // A window is open for the printer with serial "OPEN".
-        std::string marker = qzm::paths::kCacheFolder;
-        marker += '/';
-        marker += qzm::paths::kModelWord;
-        marker += "_OPEN_UTIL";
-        qzm::fuzz::WriteWholeFile(qzm::paths::Rooted(marker), "");
-    }
-    std::string root;
-};
-
-PrinterList ListOf(std::string_view text) {
-    if (!text.empty() && text.front() == '!') {
-        return std::nullopt;
-    }
-    std::vector<PrinterEntry> printers;
-    for (std::string_view line : qzm::fuzz::Split(text, "\n", 64)) {
-        const auto fields = qzm::fuzz::Split(line, "\t", 2);
-        PrinterEntry printer;
-        printer.name = std::string(fields[0]);
-        printer.queueName = printer.name;
-        if (fields.size() > 1) {
-            printer.deviceUri = std::string(fields[1]);
-        }
-        printers.push_back(std::move(printer));
-    }
-    return printers;
+// A window is open for the printer with serial "OPEN".
+std::string MakeRoot() {
+    const std::string root = qzm::fuzz::MakeProcessRoot();
+    qzm::fuzz::WriteWholeFile(root + qzm::paths::kCacheFolder + "/QZ-M480_OPEN_UTIL", "");
+    return root;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static Setup setup;
-    static AppDelegate delegate(
-        QString::fromStdString(setup.root + "/no-such-bundle"),
-        LaunchServices{[] { return TheWorld().list; },
-                       [](const QString&, const QStringList& arguments) {
-                           ++TheWorld().starts;
-                           TheWorld().arguments = arguments;
-                           return true;
-                       }});
-    const auto parts = qzm::fuzz::Split(
-        std::string_view(reinterpret_cast<const char*>(data), size), "\n", 2);
-    const std::string uri(parts[0]);
-    World& world = TheWorld();
-    world.list = ListOf(parts.size() > 1 ? parts[1] : std::string_view("!"));
-    world.starts = 0;
-    world.arguments.clear();
-
-    char name[] = "QZ-M480";
-    cups_dest_t dest{};
-    dest.name = name;
-    dest.num_options = cupsAddOption("device-uri", uri.c_str(), 0, &dest.options);
-    EnumContext context{"QZ-M480", &delegate, LaunchResult::kNotFound};
+    static qzm::statusutility::AppDelegate delegate(QString::fromStdString(MakeRoot() + "/none"),
+                                                    {[] { return list; },
+                                                     [](const QString&, const QStringList& args) {
+                                                         starts.push_back(args);
+                                                         return true;
+                                                     }});
+    const auto parts = qzm::fuzz::Split(qzm::fuzz::Input(data, size).Rest(), "\n", 2);
+    list.reset();
+    if (parts.size() > 1 && !parts[1].starts_with('!')) {
+        list.emplace();
+        for (std::string_view line : qzm::fuzz::Split(parts[1], "\n", 64)) {
+            const auto fields = qzm::fuzz::Split(line, "\t", 2);
+            const std::string name(fields[0]);
+            list->push_back({name, std::string(fields.size() > 1 ? fields[1] : ""), name});
+        }
+    }
+    starts.clear();
+    std::string name = "QZ-M480";
+    cups_dest_t dest{name.data(), nullptr, 0, 0, nullptr};
+    dest.num_options = cupsAddOption("device-uri", std::string(parts[0]).c_str(), 0, &dest.options);
+    qzm::statusutility::EnumContext context{"QZ-M480", &delegate, LaunchResult::kNotFound};
     const int goOn = qzm::statusutility::enum_cb(&context, 0, &dest);
     cupsFreeOptions(dest.num_options, dest.options);
-
-    // Either the callback went on without a result, or it handled the queue;
-    // the window starts exactly when the result says so, with the serial and
-    // at most a printer name.
+    // The callback goes on without a result or handles the queue; a window
+    // starts when the result says so, with the serial and at most a name.
     const bool started = context.result == LaunchResult::kStarted;
-    if ((goOn == 1) != (context.result == LaunchResult::kNotFound) ||
-        started != (world.starts == 1) || world.starts > 1 ||
-        (started && (world.arguments.size() < 1 || world.arguments.size() > 2))) {
-        std::abort();
-    }
+    qzm::fuzz::Require((goOn == 1) == (context.result == LaunchResult::kNotFound) &&
+                       starts.size() == (started ? 1U : 0U) &&
+                       (!started || (!starts[0].empty() && starts[0].size() <= 2)));
     return 0;
 }

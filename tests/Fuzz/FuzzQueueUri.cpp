@@ -1,51 +1,33 @@
-// Fuzz target: the daemon's queue step reading device URIs of the print
-// system's destinations, and the lpadmin arguments it would build for a
-// serial. A serial only ever becomes the end of the device URI argument.
+// Fuzz target: the daemon's queue step matching a destination's device URI,
+// and its lpadmin arguments for a serial. Input: the serial's length, a queue
+// number, the serial, the URI.
 #include <cups/cups.h>
-
-#include <cstdlib>
-#include <string>
 
 #include "FuzzSupport.h"
 #include "PrintQueue.h"
 
-namespace {
-
-constexpr char kUriStart[] = "ovbackend://Orvane%20Imaging%20Inc./M480?serial=";
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using qzm::fuzz::Require;
     qzm::fuzz::Input input(data, size);
-    const uint8_t split = input.Byte();
-    const uint8_t number = input.Byte();
+    const uint8_t length = input.Byte() % 64;
+    const uint8_t number = input.Byte() % 4;
     const std::string_view rest = input.Rest();
-    // The serial as the daemon holds it (a C string), then the URI.
-    const std::string serial(rest.substr(0, std::min<size_t>(split % 64, rest.size())));
-    const std::string uri(rest.substr(serial.size()));
+    // The serial as the daemon holds it (a C string); the URI as CUPS gives it.
+    const std::string serial = std::string(rest.substr(0, length)).c_str();
+    const std::string uri = std::string(rest.substr(std::min<size_t>(length, rest.size()))).c_str();
 
-    char name[] = "queue";
-    cups_dest_t dest{};
-    dest.name = name;
+    std::string name = "queue";
+    cups_dest_t dest{name.data(), nullptr, 0, 0, nullptr};
     dest.num_options = cupsAddOption("device-uri", uri.c_str(), 0, &dest.options);
     PrintQueueMatch match;
-    const std::string serialText = serial.c_str();
-    match.serial = serialText.c_str();
-    if (enum_cb(&match, 0, &dest) != 1) {
-        std::abort();
-    }
+    match.serial = serial.c_str();
+    Require(enum_cb(&match, 0, &dest) == 1);
     cupsFreeOptions(dest.num_options, dest.options);
-    // Found only for a URI of the backend that ends in exactly this serial.
-    const std::string cUri = uri.c_str();
-    if (match.found &&
-        (serialText.empty() || cUri.size() < serialText.size() ||
-         cUri.compare(cUri.size() - serialText.size(), std::string::npos, serialText) != 0)) {
-        std::abort();
-    }
-
-    const auto arguments = _QueueArguments(number % 4, serialText);
-    if (arguments.size() != 11 || arguments[8] != kUriStart + serialText) {
-        std::abort();
-    }
+    // Found only for a URI that ends in the serial, which itself only ever
+    // ends the lpadmin device URI argument.
+    Require(!match.found || (!serial.empty() && uri.ends_with(serial)));
+    const auto arguments = _QueueArguments(number, serial);
+    Require(arguments.size() == 11 &&
+            arguments[8] == "ovbackend://Orvane%20Imaging%20Inc./M480?serial=" + serial);
     return 0;
 }

@@ -1,62 +1,25 @@
-// Fuzz target: the command-stream parser of the stream inspector, read from
-// memory and from a file (both readers must agree), and the plane BMP check
-// on its own.
-#include <sys/mman.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <span>
-#include <string>
-
+// Fuzz target: the stream inspector's parser of command streams (packets,
+// sheets, plane BMPs), from memory and from a file: both readers must agree.
 #include "FuzzSupport.h"
 #include "StreamParser.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    qzm::fuzz::Input input(data, size);
-    const uint8_t mode = input.Byte();
-    const std::string_view rest = input.Rest();
-    const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(rest.data()),
-                                         rest.size());
-    if (mode % 8 == 0) {
-        qzm::stream::Plane plane;
-        std::string error;
-        if (qzm::stream::DecodePlaneBmp(bytes, plane, error)) {
-            // The pixels are exactly what the header announces.
-            if (plane.width <= 0 || plane.height <= 0 ||
-                plane.pixels.size() != size_t(plane.width) * size_t(plane.height)) {
-                std::abort();
-            }
-            plane.PictureRow(0);
-        } else if (error.empty()) {
-            std::abort();
-        }
-        return 0;
-    }
-    const qzm::stream::ParsedStream inMemory = qzm::stream::ParseStream(bytes);
+    using qzm::fuzz::Require;
+    static const std::string path = qzm::fuzz::MakeProcessRoot() + "/stream";
+    const qzm::stream::ParsedStream inMemory = qzm::stream::ParseStream({data, size});
     for (const auto& packet : inMemory.packets) {
         packet.ShortText();
     }
-    // The file reader, as the inspector uses it, finds the same packets,
-    // sheets and fault.
-    static const int memory = ::memfd_create("stream", MFD_CLOEXEC);
-    static const std::string path = "/proc/self/fd/" + std::to_string(memory);
-    if (::ftruncate(memory, 0) != 0 ||
-        ::pwrite(memory, rest.data(), rest.size(), 0) != static_cast<ssize_t>(rest.size())) {
-        std::abort();
-    }
+    qzm::fuzz::WriteWholeFile(path, {reinterpret_cast<const char*>(data), size});
     const qzm::stream::ParsedStream fromFile = qzm::stream::ParseFile(path);
-    if (fromFile.packets.size() != inMemory.packets.size() ||
-        fromFile.sheets.size() != inMemory.sheets.size() ||
-        fromFile.error.has_value() != inMemory.error.has_value() ||
-        (fromFile.error && (fromFile.error->offset != inMemory.error->offset ||
-                            fromFile.error->message != inMemory.error->message))) {
-        std::abort();
-    }
+    Require(fromFile.packets.size() == inMemory.packets.size() &&
+            fromFile.sheets.size() == inMemory.sheets.size() &&
+            fromFile.error.has_value() == inMemory.error.has_value());
+    Require(!fromFile.error || (fromFile.error->offset == inMemory.error->offset &&
+                                fromFile.error->message == inMemory.error->message));
     for (size_t i = 0; i < inMemory.packets.size(); ++i) {
-        if (fromFile.packets[i].offset != inMemory.packets[i].offset ||
-            fromFile.packets[i].payload != inMemory.packets[i].payload) {
-            std::abort();
-        }
+        Require(fromFile.packets[i].offset == inMemory.packets[i].offset &&
+                fromFile.packets[i].payload == inMemory.packets[i].payload);
     }
     return 0;
 }
