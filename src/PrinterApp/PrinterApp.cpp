@@ -10,6 +10,7 @@
 #include "AppDevice.h"
 #include "AppJob.h"
 #include "AppMedia.h"
+#include "AppImages.h"
 #include "AppStatus.h"
 #include "JobSettings.h"
 
@@ -20,6 +21,8 @@ namespace {
 constexpr char kVersion[] = "1.0.0";
 constexpr char kBaseName[] = "qzm480-printer-app";
 constexpr int kDefaultPort = 8480;
+// The printer's own command stream as a document format.
+constexpr char kDriverFormat[] = "application/vnd.orvane-qzm480";
 
 pappl_pr_driver_t gDrivers[] = {
     {kDriverName, "Orvane QZ-M480", "MFG:Orvane;MDL:QZ-M480;", nullptr},
@@ -30,6 +33,14 @@ const char* AutoAdd(const char*, const char* uri, const char* deviceId, void*) {
         return kDriverName;
     }
     return deviceId != nullptr && std::strstr(deviceId, "MDL:QZ-M480;") ? kDriverName : nullptr;
+}
+
+// A document in the printer's own format is not taken: only the filter's
+// image path may write to the printer.
+bool _PrintRaw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
+    papplJobSetMessage(job, "Documents in the printer's own format are not accepted.");
+    papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
+    return false;
 }
 
 void Identify(pappl_printer_t*, pappl_identify_actions_t, const char*) {
@@ -48,16 +59,6 @@ std::string StateFile(int numOptions, cups_option_t* options) {
         return std::string(home) + "/.config/" + kBaseName + ".state";
     }
     return std::string("/tmp/") + kBaseName + std::to_string(::getuid()) + ".state";
-}
-
-// The socket the main loop's client sub-commands of this user reach.
-std::string ClientSocket() {
-    if (::getuid() == 0) {
-        return std::string("/run/") + kBaseName + ".sock";
-    }
-    const char* tmp = std::getenv("TMPDIR");
-    return std::string(tmp ? tmp : "/tmp") + "/" + kBaseName + std::to_string(::getuid()) +
-           ".sock";
 }
 
 std::string gStateFile;
@@ -97,7 +98,10 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void*) {
     } else {
         papplSystemAddListeners(system, hosts.c_str());
     }
-    papplSystemAddListeners(system, ClientSocket().c_str());
+    // JPEG and PNG go through filters of their own, found before PAPPL's
+    // because they lead to the driver's format.
+    papplSystemAddMIMEFilter(system, "image/jpeg", kDriverFormat, _FilterJpeg, nullptr);
+    papplSystemAddMIMEFilter(system, "image/png", kDriverFormat, _FilterPng, nullptr);
     if (adminGroup != nullptr) {
         papplSystemSetAdminGroup(system, adminGroup);
     }
@@ -129,12 +133,14 @@ bool _DriverCallback(pappl_system_t*, const char* driverName, const char*, const
     data->rendpage_cb = _EndPage;
     data->rendjob_cb = _EndJob;
     data->status_cb = _StatusCallback;
+    data->printfile_cb = _PrintRaw;
+    data->format = kDriverFormat;
     std::snprintf(data->make_and_model, sizeof data->make_and_model, "Orvane QZ-M480");
     data->ppm = 1;
     data->ppm_color = 1;
     data->kind = PAPPL_KIND_PHOTO | PAPPL_KIND_ROLL;
     data->has_supplies = true;
-    data->orient_default = IPP_ORIENT_NONE;
+    data->orient_default = IPP_ORIENT_PORTRAIT;
     data->color_supported = PAPPL_COLOR_MODE_COLOR;
     data->color_default = PAPPL_COLOR_MODE_COLOR;
     data->content_default = PAPPL_CONTENT_PHOTO;
@@ -189,6 +195,15 @@ bool _DriverCallback(pappl_system_t*, const char* driverName, const char*, const
     }
     *attributes = ippNew();
     _AddVendorAttributes(*attributes);
+    // The colour transform takes each profile's own rendering intent; pages
+    // are one-sided, so a back side never turns.
+    ippAddString(*attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default",
+                 nullptr, "auto");
+    ippAddString(*attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD,
+                 "print-rendering-intent-supported", nullptr, "auto");
+    ippAddString(*attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "pwg-raster-document-sheet-back",
+                 nullptr, "normal");
+    ippAddBoolean(*attributes, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
     return true;
 }
 
