@@ -34,6 +34,7 @@ struct AppJob {
     std::unique_ptr<uint8_t, FreeDeleter> page;
     uint32_t width = 0;
     uint32_t height = 0;
+    uint32_t lines = 0;  // of the page, received so far
     int slot = 0;
     int pageIndex = 0;
 };
@@ -184,6 +185,7 @@ bool _StartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, 
     }
     state->width = width;
     state->height = height;
+    state->lines = 0;
     return true;
 }
 
@@ -195,6 +197,7 @@ bool _WriteLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned
     }
     if (y < state->height) {
         _CopyRasterLine(line, state->page.get(), state->width, state->height, y, false);
+        ++state->lines;
     }
     return true;
 }
@@ -207,6 +210,13 @@ bool _EndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device, uns
     if (papplJobIsCanceled(job)) {
         state->page.reset();
         return true;
+    }
+    // A page cut short is not printed: the job ends with an error instead.
+    if (state->lines < state->height) {
+        state->page.reset();
+        return Fail(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
+                    "The page is cut short: " + std::to_string(state->lines) + " of " +
+                        std::to_string(state->height) + " lines arrived.");
     }
     _tagBITMAPHANDLE* image = state->entry->MakeImageData(state->page.release(), state->width,
                                                           state->height, state->slot);
