@@ -406,7 +406,6 @@ TEST_F(PrinterApp, BadInputIsRefusedOrAbortedWithNothingHalfSent) {
     Shell("head -c 600 " + jpeg + " > " + Dir() + "/cut.jpg");
     Shell("head -c 200 " + png + " > " + Dir() + "/cut.png");
     WriteFile(Dir() + "/junk.png", std::string("\x89PNG\r\n\x1a\n", 8) + std::string(500, 'x'));
-    WritePwgRaster(Dir() + "/cut.pwg", 1844, 1240, 5000);
     WritePwgRaster(Dir() + "/huge.pwg", 60000, 60000, 100000);
     struct Case {
         const char* name;
@@ -418,7 +417,6 @@ TEST_F(PrinterApp, BadInputIsRefusedOrAbortedWithNothingHalfSent) {
         {"truncated JPEG", "cut.jpg", "image/jpeg", ""},
         {"truncated PNG", "cut.png", "image/png", ""},
         {"corrupt PNG", "junk.png", "image/png", ""},
-        {"truncated PWG raster", "cut.pwg", "image/pwg-raster", ""},
         {"absurd page size", "huge.pwg", "image/pwg-raster", ""},
         {"unknown vendor value", "good.jpg", "image/jpeg", "ATTR keyword overcoat-finish shiny"},
         {"unoffered vendor number", "good.jpg", "image/jpeg", "ATTR integer gamma-red 15"},
@@ -432,10 +430,7 @@ TEST_F(PrinterApp, BadInputIsRefusedOrAbortedWithNothingHalfSent) {
         const Output out = Print(Dir() + "/" + c.file, c.format, c.attributes);
         std::printf("%s: %.1f s\n", c.name,
                     std::chrono::duration<double>(Clock::now() - start).count());
-        // A raster stream that ends mid-page is read while it arrives: the
-        // server gives up on the request itself.
-        const bool refused = out.text.find("status-code = client-error") != std::string::npos ||
-                             out.text.find("IPP request failed") != std::string::npos;
+        const bool refused = out.text.find("status-code = client-error") != std::string::npos;
         const bool aborted = out.text.find("job-state (enum) = aborted") != std::string::npos;
         if (c.substituted) {
             EXPECT_NE(out.text.find("successful-ok-ignored-or-substituted-attributes"),
