@@ -7,7 +7,7 @@ GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 PAGE ?= 153x102mm
 RES ?= 300dpi
 
-.PHONY: setup configure build test asan-test sample bench deb fuzz clean
+.PHONY: setup configure build test asan-test sample bench deb fuzz clean printer-app-screenshots
 
 setup:
 	bash scripts/setup.sh
@@ -50,6 +50,13 @@ deb: build
 SECONDS ?= 60
 fuzz:
 	bash scripts/fuzz.sh --build-dir $(BUILD)/fuzz $(SECONDS)
+
+# Screenshots of the printer application's web pages into docs/ (installs
+# chromium through apt-get when it is missing).
+printer-app-screenshots: setup
+	cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS) --target qzm480-printer-app-emulated qzm480-emulator
+	bash scripts/printer-app-screenshots.sh $(BUILD) docs
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz

@@ -12,6 +12,7 @@
 
 #include "DeviceUri.h"
 #include "PrintStatusFile.h"
+#include "PrinterConnection.h"
 #include "PrinterAccess.h"
 #include "PrinterLock.h"
 #include "StatusQueries.h"
@@ -56,77 +57,9 @@ class Backoff {
     std::chrono::milliseconds next_;
 };
 
-// The bus and the printer found on it, kept together: a device must not
-// outlive its bus.
-struct Connection {
-    std::unique_ptr<usb::UsbBus> bus;
-    std::unique_ptr<OpenedPrinter> printer;  // destroyed first
-
-    void Reset() {
-        printer.reset();
-        bus.reset();
-    }
-};
-
-// Looks for the printer with this serial among the attached ones and keeps
-// it open. busy is set when some printer could not be opened because
-// another client holds it (it may be the one looked for).
-Connection FindPrinter(const BusFactory& factory, const std::string& serial, bool* busy) {
-    Connection found;
-    found.bus = factory ? factory() : nullptr;
-    if (!found.bus) {
-        return found;
-    }
-    for (auto& device : _AttachedPrinters(*found.bus)) {
-        auto printer = std::make_unique<OpenedPrinter>(std::move(device));
-        const int opened = printer->Open();
-        if (opened == usb::kUsbBusy) {
-            *busy = true;
-        }
-        std::string text;
-        if (opened == usb::kUsbOk && printer->ReadSerial(&text) && text == serial) {
-            found.printer = std::move(printer);
-            break;
-        }
-    }
-    return found;
-}
-
-std::string AskText(int64_t (*query)(usb::UsbInterface*, char*, size_t),
-                    usb::UsbInterface* interface) {
-    char text[kQueryFieldSize];
-    return query(interface, text, sizeof text) < 0 ? std::string() : std::string(text);
-}
-
-// What the printer says about itself between sheets and before a job.
-struct Reading {
-    int status = kStatusOffline;
-    std::string media;  // answers as they came, empty when not read
-    std::string initial;
-    std::string remain;
-};
-
-Reading Read(usb::UsbInterface* interface) {
-    Reading reading;
-    const int status = GetStatus(interface);
-    reading.status = status == kStatusUnknown ? kStatusOffline : status;
-    reading.media = AskText(GetMediaSize, interface);
-    reading.initial = AskText(GetMediaInitial, interface);
-    reading.remain = AskText(GetMediaRemain, interface);
-    return reading;
-}
-
-int Level(const Reading& reading) {
-    auto skip = [](const std::string& text, size_t count) {
-        return text.size() > count ? text.substr(count) : std::string();
-    };
-    return _MarkerLevel(reading.status, skip(reading.media, 2), skip(reading.initial, 4),
-                        skip(reading.remain, 4));
-}
-
 void Report(StatusReporter& report, const Reading& reading) {
     report.ReportStatus(reading.status, "Printing.");
-    report.ReportMarker(Level(reading));
+    report.ReportMarker(ReadingLevel(reading));
 }
 
 // Waits, asking again, while the printer needs somebody to clear its status
@@ -139,7 +72,7 @@ SendResult WaitUntilReady(usb::UsbInterface* interface, Reading reading, StatusR
         if (!backoff.Pause()) {
             return SendResult::kCancelled;
         }
-        reading = Read(interface);
+        reading = ReadPrinter(interface);
         Report(report, reading);
     }
     return SendResult::kDone;
@@ -245,7 +178,7 @@ int RunJob(const JobContext& context) {
     usb::UsbInterface* interface = connection.printer->Interface();
 
     // The filter waits for this file before it lays out its first sheet.
-    const Reading first = Read(interface);
+    const Reading first = ReadPrinter(interface);
     PrintStatusFile statusFile(arguments.jobId);
     statusFile.Write(first.media);
     Report(report, first);
@@ -254,7 +187,7 @@ int RunJob(const JobContext& context) {
     hooks.cancelled = context.cancelled;
     hooks.waiting = [&report] { report.Info("Waiting for the printer to take data."); };
     hooks.sheetSent = [&]() {
-        const Reading now = Read(interface);
+        const Reading now = ReadPrinter(interface);
         Report(report, now);
         return WaitUntilReady(interface, now, report, backoff);
     };

@@ -14,12 +14,11 @@
 #include <memory>
 #include <string>
 
+#include "PrinterConnection.h"
 #include "UsbBus.h"
 
 namespace qzm::backend {
 
-// Makes the USB bus; called afresh for every look at the printers.
-using BusFactory = std::function<std::unique_ptr<usb::UsbBus>()>;
 
 struct JobArguments {
     std::string jobId;

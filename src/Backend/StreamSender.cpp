@@ -114,10 +114,50 @@ SendResult StreamSender::SendBlock(const uint8_t* data, size_t length) {
     return SendResult::kDone;
 }
 
+SendResult StreamSender::SendPending() {
+    size_t start = 0;  // first byte of pending_ not yet sent
+    SendResult result = SendResult::kDone;
+    while (packets_ && pending_.size() - start >= kHeaderLength) {
+        const long payload = PayloadLength(pending_.data() + start);
+        if (payload < 0) {
+            packets_ = false;  // not our packets: send the rest as it comes
+            break;
+        }
+        const size_t whole = kHeaderLength + static_cast<size_t>(payload);
+        if (pending_.size() - start < whole) {
+            break;
+        }
+        result = SendBlock(pending_.data() + start, whole);
+        if (result != SendResult::kDone) {
+            break;
+        }
+        const bool sheetEnd = IsSheetEnd(pending_.data() + start);
+        start += whole;
+        if (sheetEnd && hooks_.sheetSent) {
+            result = hooks_.sheetSent();
+            if (result != SendResult::kDone) {
+                break;
+            }
+        }
+    }
+    if (result == SendResult::kDone && !packets_ && pending_.size() > start) {
+        result = SendBlock(pending_.data() + start, pending_.size() - start);
+        start = pending_.size();
+    }
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<long>(start));
+    return result;
+}
+
+SendResult StreamSender::Feed(const uint8_t* data, size_t length) {
+    pending_.insert(pending_.end(), data, data + length);
+    return SendPending();
+}
+
 SendResult StreamSender::Send(int fd) {
-    std::vector<uint8_t> pending;
-    size_t start = 0;  // first byte of pending not yet sent
-    bool packets = true;
+    // Each stream starts afresh: a packet cut short by the end of an earlier
+    // one is dropped.
+    pending_.clear();
+    packets_ = true;
     bool atEnd = false;
     while (!atEnd) {
         if (Cancelled()) {
@@ -130,10 +170,10 @@ SendResult StreamSender::Send(int fd) {
         if (ready == 0 || (ready < 0 && errno == EINTR)) {
             continue;
         }
-        const size_t had = pending.size();
-        pending.resize(had + kReadBlock);
-        const ssize_t got = ::read(fd, pending.data() + had, kReadBlock);
-        pending.resize(had + (got > 0 ? static_cast<size_t>(got) : 0));
+        const size_t had = pending_.size();
+        pending_.resize(had + kReadBlock);
+        const ssize_t got = ::read(fd, pending_.data() + had, kReadBlock);
+        pending_.resize(had + (got > 0 ? static_cast<size_t>(got) : 0));
         if (got < 0) {
             if (errno == EINTR) {
                 continue;
@@ -141,40 +181,9 @@ SendResult StreamSender::Send(int fd) {
             return SendResult::kInputError;
         }
         atEnd = got == 0;
-
-        while (packets && pending.size() - start >= kHeaderLength) {
-            const long payload = PayloadLength(pending.data() + start);
-            if (payload < 0) {
-                packets = false;  // not our packets: send the rest as it comes
-                break;
-            }
-            const size_t whole = kHeaderLength + static_cast<size_t>(payload);
-            if (pending.size() - start < whole) {
-                break;
-            }
-            const SendResult result = SendBlock(pending.data() + start, whole);
-            if (result != SendResult::kDone) {
-                return result;
-            }
-            const bool sheetEnd = IsSheetEnd(pending.data() + start);
-            start += whole;
-            if (sheetEnd && hooks_.sheetSent) {
-                const SendResult next = hooks_.sheetSent();
-                if (next != SendResult::kDone) {
-                    return next;
-                }
-            }
-        }
-        if (!packets && pending.size() > start) {
-            const SendResult result = SendBlock(pending.data() + start, pending.size() - start);
-            if (result != SendResult::kDone) {
-                return result;
-            }
-            start = pending.size();
-        }
-        if (start > 0) {
-            pending.erase(pending.begin(), pending.begin() + static_cast<long>(start));
-            start = 0;
+        const SendResult result = SendPending();
+        if (result != SendResult::kDone) {
+            return result;
         }
     }
     return SendResult::kDone;

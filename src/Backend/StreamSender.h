@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "UsbBus.h"
 
@@ -37,7 +38,8 @@ class StreamSender {
     StreamSender(qzm::usb::UsbInterface* interface, Hooks hooks)
         : interface_(interface), hooks_(std::move(hooks)) {}
 
-    // Reads fd to its end and sends what it carries. A last packet cut short
+    // Reads fd to its end and sends what it carries; bytes kept back by
+    // Feed or an earlier Send are dropped first. A last packet cut short
     // by the end of the stream is held back: the printer would take the next
     // job's first bytes for its missing payload.
     SendResult Send(int fd);
@@ -45,12 +47,24 @@ class StreamSender {
     // Sends one block of bytes as one command.
     SendResult SendBlock(const uint8_t* data, size_t length);
 
+    // Takes the next bytes of a stream that arrives in pieces of any size
+    // and sends every packet completed so far, as Send does; the start of a
+    // packet not yet complete is kept for the next call.
+    SendResult Feed(const uint8_t* data, size_t length);
+    // Bytes of an incomplete packet kept back by Feed.
+    size_t Held() const { return pending_.size(); }
+
     uint64_t BytesSent() const { return sent_; }
 
   private:
     bool Cancelled() const { return hooks_.cancelled && hooks_.cancelled(); }
 
+    // Sends the whole packets at the front of pending_ and drops them.
+    SendResult SendPending();
+
     qzm::usb::UsbInterface* interface_;
     Hooks hooks_;
     uint64_t sent_ = 0;
+    std::vector<uint8_t> pending_;  // bytes received, not sent yet
+    bool packets_ = true;           // false once the stream is not made of packets
 };

@@ -66,9 +66,17 @@ int DeviceEntry::GetRemainHalf(const char*) {
     return 0;
 }
 
+void DeviceEntry::Output(const uint8_t* bytes, size_t length) {
+    if (m_output) {
+        m_output(bytes, length);
+    } else {
+        std::fwrite(bytes, 1, length, stdout);
+    }
+}
+
 int DeviceEntry::DeviceIO(const DeviceCmd& cmd) {
     if (cmd.m_data != nullptr && cmd.m_length > 0) {
-        std::fwrite(cmd.m_data, 1, static_cast<size_t>(cmd.m_length), stdout);
+        Output(cmd.m_data, static_cast<size_t>(cmd.m_length));
     }
     return 0;
 }
@@ -77,7 +85,7 @@ int DeviceEntry::SetCommand(const void* bytes, int32_t length) {
     if (bytes == nullptr || length <= 0) {
         return 0;
     }
-    std::fwrite(bytes, 1, static_cast<size_t>(length), stdout);
+    Output(static_cast<const uint8_t*>(bytes), static_cast<size_t>(length));
     return 1;
 }
 

@@ -3,13 +3,15 @@
 //
 // Packets go to standard output (connected by CUPS to the printer's backend)
 // through the C library's buffered stream, one write per packet; the stream
-// is flushed when the program exits.
+// is flushed when the program exits. A program that drives the printer
+// itself sets m_output and receives every packet there instead.
 #pragma once
 
 #include <cups/cups.h>
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
 
 #include "Common.h"
@@ -117,8 +119,13 @@ class DeviceEntry {
     std::string m_iccProfilePath;
     // End of the settings block.
     bool m_multiLayout = false;
+    // Where packets go when set: each whole packet (or raw block) in one
+    // call, in the order written. Unset: standard output.
+    std::function<void(const uint8_t* bytes, size_t length)> m_output;
 
   protected:
+    // Hands bytes to m_output, or writes them to standard output.
+    void Output(const uint8_t* bytes, size_t length);
     // Writes "CNTRL" with a text payload; returns 1.
     int SendControl(const char* subCommand, const char* payload, int32_t length);
 };

@@ -56,8 +56,9 @@ void SkipLines(cups_raster_t* raster, const cups_page_header2_t& header, uint32_
     }
 }
 
-// Prints the images placed so far as one sheet.
-void PrintBatch(FilterJob& job, int imageCount) {
+}  // namespace
+
+void _PrintSheet(FilterJob& job, int imageCount) {
     DeviceEntry_QZM480& e = *job.entry;
     e.SendCutterMode(job.numOptions, job.options, job.ppd);
     e.SendOvercoatFinish(job.numOptions, job.options, job.ppd);
@@ -67,7 +68,22 @@ void PrintBatch(FilterJob& job, int imageCount) {
     e.SendImageData(imageCount);
 }
 
-}  // namespace
+void _PlaceImage(FilterJob& job, const _tagBITMAPHANDLE* image, int32_t copies, int pageIndex,
+                 int* slot) {
+    copies = std::min(copies, kMaxCopies);
+    for (int32_t j = 0; j < copies; ++j) {
+        const int batch =
+            (j == 0 && pageIndex == 0 && job.remainHalf > 0 && job.remainHalf % 2 == 1)
+                ? 1
+                : job.layoutCount;
+        job.entry->SetImageData(*slot, image);
+        ++*slot;
+        if (*slot >= batch) {
+            _PrintSheet(job, *slot);
+            *slot = 0;
+        }
+    }
+}
 
 int PrinterStatusCheck(const char* jobId, int /*numOptions*/, cups_option_t* /*options*/) {
     char designed[128];
@@ -165,19 +181,7 @@ void _PrintPages(FilterJob& job, cups_raster_t* raster) {
         if (page != nullptr) {
             _tagBITMAPHANDLE* image =
                 job.entry->MakeImageData(page, header.cupsWidth, header.cupsHeight, slot);
-            const int32_t copies = std::min(static_cast<int32_t>(header.NumCopies), kMaxCopies);
-            for (int32_t j = 0; j < copies; ++j) {
-                const int batch =
-                    (j == 0 && pageIndex == 0 && job.remainHalf > 0 && job.remainHalf % 2 == 1)
-                        ? 1
-                        : job.layoutCount;
-                job.entry->SetImageData(slot, image);
-                ++slot;
-                if (slot >= batch) {
-                    PrintBatch(job, slot);
-                    slot = 0;
-                }
-            }
+            _PlaceImage(job, image, static_cast<int32_t>(header.NumCopies), pageIndex, &slot);
             if (image != nullptr) {
                 IL_FreeBitmap(image);
                 std::free(image);
@@ -189,11 +193,17 @@ void _PrintPages(FilterJob& job, cups_raster_t* raster) {
         }
     }
     if (!Canceled && slot > 0) {
-        PrintBatch(job, slot);
+        _PrintSheet(job, slot);
     }
 }
 
 void _ConfigureJob(FilterJob& job, const char* jobId) {
+    _ConfigureSettings(job, jobId);
+    job.layoutCount = job.entry->GetMultiLayoutNum(jobId);
+    job.remainHalf = job.entry->GetRemainHalf(jobId);
+}
+
+void _ConfigureSettings(FilterJob& job, const char* jobId) {
     DeviceEntry_QZM480& e = *job.entry;
     const int numOptions = job.numOptions;
     cups_option_t* options = job.options;
@@ -226,8 +236,6 @@ void _ConfigureJob(FilterJob& job, const char* jobId) {
         }
     }
     e.SetPaperRotate(numOptions, options, ppd);
-    job.layoutCount = e.GetMultiLayoutNum(jobId);
-    job.remainHalf = e.GetRemainHalf(jobId);
 }
 
 int RunFilter(int argc, char* argv[]) {

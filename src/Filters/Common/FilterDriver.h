@@ -63,6 +63,21 @@ struct FilterJob {
 // remain-half value. Writes the job's first "IMAGE"/"MULTICUT".
 void _ConfigureJob(FilterJob& job, const char* jobId);
 
+// _ConfigureJob without its last step: the layout count and the remain-half
+// value are left for the caller to decide.
+void _ConfigureSettings(FilterJob& job, const char* jobId);
+
+// Places an image (from MakeImageData) copies times into the coming sheets,
+// printing each sheet as soon as it is full. slot is the number of images
+// waiting in the sheet not yet printed, kept between pages; pageIndex counts
+// the job's pages from 0. A non-positive copies places nothing.
+void _PlaceImage(FilterJob& job, const _tagBITMAPHANDLE* image, int32_t copies, int pageIndex,
+                 int* slot);
+
+// Prints the images waiting in slots 0 ... imageCount - 1 as one sheet:
+// its settings commands, then its planes.
+void _PrintSheet(FilterJob& job, int imageCount);
+
 // Reads every page of the raster, places its copies and prints the sheets,
 // then the last incomplete sheet unless the job was cancelled.
 void _PrintPages(FilterJob& job, cups_raster_t* raster);

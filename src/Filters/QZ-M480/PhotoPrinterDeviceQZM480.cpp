@@ -164,8 +164,12 @@ DeviceMediaBufferInfo DeviceEntry_QZM480::GetMultiMediaInfo(const DeviceMediaBuf
 int DeviceEntry_QZM480::GetMultiLayoutNum(const char* jobId) {
     char mediaSize[128] = {};
     _GetValuePrInfoFile("MEDIA_SIZE=", jobId, mediaSize, sizeof mediaSize);
-    // Only whether the print-status file names a media size matters.
-    const bool named = mediaSize[0] != '\0';
+    return GetMultiLayoutNumForMedia(mediaSize);
+}
+
+int DeviceEntry_QZM480::GetMultiLayoutNumForMedia(const char* mediaSize) {
+    // Only whether a media size is named matters.
+    const bool named = mediaSize != nullptr && mediaSize[0] != '\0';
     const bool twinMedia = m_mediaInfo.mediaId == kMedia5x35 || m_mediaInfo.mediaId == kMedia6x4;
     return named && m_multiLayout && twinMedia ? 2 : 1;
 }

@@ -21,6 +21,10 @@ class DeviceEntry_QZM480 : private DeviceEntry {
     DeviceMediaBufferInfo GetMultiMediaInfo(const DeviceMediaBufferInfo& info,
                                             int imageCount) override;
     int GetMultiLayoutNum(const char* jobId) override;
+    // The layout count for a job whose loaded media the printer answered
+    // directly (its "INFO" "MEDIA" text, empty when not known): what
+    // GetMultiLayoutNum decides from the print-status file.
+    int GetMultiLayoutNumForMedia(const char* mediaSize);
     int SetOvercoatFinish(int key, double firmware) override;
     void SetPaperRotate(int numOptions, cups_option_t* options, ppdfile_s* ppd) override;
     const char* GetPrinterICCProfile(const char* choice) override;
@@ -44,6 +48,7 @@ class DeviceEntry_QZM480 : private DeviceEntry {
     using DeviceEntry::m_imageBuffer;
     using DeviceEntry::m_mediaInfo;
     using DeviceEntry::m_multiLayout;
+    using DeviceEntry::m_output;
     using DeviceEntry::m_overcoatInfo;
     using DeviceEntry::m_paperRotate;
     using DeviceEntry::m_resolution;

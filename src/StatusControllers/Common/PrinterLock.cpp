@@ -12,9 +12,13 @@
 namespace {
 
 // Opens the lock folder, creating it for root alone when it is missing. A
-// folder that is a link, or that another user owns or can write to, is not
-// used: its locks could be taken or replaced by that user.
-int OpenLockFolder() {
+// folder that is a link, that a user other than root or this one owns, or
+// that others can write to is not used: its locks could be taken or replaced
+// by that user. The package may share the folder with the printer
+// application's group: it is then group-writable with the set-group-ID bit
+// (new locks belong to that group) and the sticky bit (nobody removes
+// another's lock). shared tells whether it is.
+int OpenLockFolder(bool* shared) {
     const std::string folder = qzm::paths::Rooted(kPrinterLockFolder);
     // "/run" is always there on a running system; under a test root it is
     // made first.
@@ -30,7 +34,14 @@ int OpenLockFolder() {
         return -1;
     }
     struct stat info {};
-    if (::fstat(dir, &info) != 0 || info.st_uid != ::geteuid() || (info.st_mode & 0022) != 0) {
+    if (::fstat(dir, &info) != 0) {
+        ::close(dir);
+        return -1;
+    }
+    const bool owner = info.st_uid == ::geteuid() || info.st_uid == 0;
+    const mode_t sharedBits = S_ISGID | S_ISVTX | 0020;
+    *shared = (info.st_mode & sharedBits) == sharedBits;
+    if (!owner || (info.st_mode & 0002) != 0 || ((info.st_mode & 0020) != 0 && !*shared)) {
         ::close(dir);
         return -1;
     }
@@ -53,12 +64,15 @@ PrinterLock::Result PrinterLock::TryLock() {
     if (serial_.empty() || !_IsSerialUsableAsName(serial_)) {
         return kLockUnavailable;
     }
-    const int dir = OpenLockFolder();
+    bool shared = false;
+    const int dir = OpenLockFolder(&shared);
     if (dir < 0) {
         return kLockUnavailable;
     }
+    // A lock needs no more than reading: its group reads it in a shared folder.
     const std::string name = serial_ + ".lock";
-    const int fd = ::openat(dir, name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd = ::openat(dir, name.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC,
+                            shared ? 0640 : 0600);
     ::close(dir);
     if (fd < 0) {
         return kLockUnavailable;

@@ -4,7 +4,9 @@
 // neither takes the printer from the other in the middle of its work. It is
 // an advisory lock (flock) on "<serial>.lock" in a folder only root can
 // write, "/run/qzm480", never in the world-writable cache folder: nobody else
-// can plant a link there or hold the lock to block the printer. The kernel
+// can plant a link there or hold the lock to block the printer. The package
+// may share the folder with the printer application's group (set-group-ID
+// and sticky, group-writable); its locks are then readable by that group. The kernel
 // drops the lock when its holder ends, however it ends.
 #pragma once
 

@@ -404,7 +404,7 @@ class SocketInterface final : public usb::UsbInterface {
         if (reply.result != usb::kUsbOk) {
             return reply.result;
         }
-        if (pipe == usb::kPipeBulkIn) {
+        if (pipe == usb::kPipeBulkIn && !reply.data.empty()) {
             std::memcpy(buffer, reply.data.data(), std::min<size_t>(reply.data.size(), size));
         }
         completion_ = completion;
