@@ -3,6 +3,7 @@
 // against a private print server, and the program itself.
 #include <QtTest>
 
+#include <poll.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -384,8 +385,9 @@ class StatusInfoTest : public QObject {
         const int watch = ::inotify_init1(IN_CLOEXEC);
         QVERIFY(::inotify_add_watch(watch, w.InfoPath().c_str(), IN_CLOSE_NOWRITE) >= 0);
         std::thread daemon([&] {
+            pollfd ready{watch, POLLIN, 0};
             char event[4096];
-            if (::read(watch, event, sizeof event) > 0)
+            if (::poll(&ready, 1, 20000) > 0 && ::read(watch, event, sizeof event) > 0)
                 ::rename(aside.c_str(), w.InfoPath().c_str());
         });
         w.d->repeateMethod();

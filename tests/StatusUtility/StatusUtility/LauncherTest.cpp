@@ -61,17 +61,24 @@ class LauncherTest : public ::testing::Test {
 };
 
 TEST_F(LauncherTest, StartsTheWindowWithTheSerialAndTheLastNameOfItsUri) {
+    // Device URIs and names are taken in 255-byte buffers: 254 bytes of text fit.
+    const std::string uri = "ovbackend://Orvane%20QZ-M480?serial=";
+    const std::string fits(254 - uri.size(), 'f'), over(255 - uri.size(), 'o');
     ASSERT_TRUE(cupsd_.AddQueue("QZ_A", kUri, "First desk"));
     ASSERT_TRUE(cupsd_.AddQueue("QZ_B", kUri, "Second desk"));
     ASSERT_TRUE(cupsd_.AddQueue("Q", "ovbackend://Orvane%20QZ-M480?serial=AB&x=1&serial=C", "Q"));
-    ASSERT_TRUE(
-        cupsd_.AddQueue("Long", "ovbackend://Orvane%20QZ-M480?serial=7", std::string(255, 'n')));
+    ASSERT_TRUE(cupsd_.AddQueue("Fits", uri + fits, std::string(254, 'n')));
+    ASSERT_TRUE(cupsd_.AddQueue("Over", uri + over, "Over"));
+    ASSERT_TRUE(cupsd_.AddQueue("Long", uri + "7", std::string(255, 'n')));
     EXPECT_EQ(Launch("QZ_A"), LaunchResult::kStarted);
     EXPECT_EQ(StartedWith(), (Lines{"AB%2012", "Second desk"}));
     // The serial is everything after the first mark.
     EXPECT_EQ(Launch("Q"), LaunchResult::kStarted);
     EXPECT_EQ(StartedWith(), (Lines{"AB&x=1&serial=C", "Q"}));
-    // A name too long for its buffer is not passed.
+    EXPECT_EQ(Launch("Fits"), LaunchResult::kStarted);
+    EXPECT_EQ(StartedWith(), (Lines{fits, std::string(254, 'n')}));
+    EXPECT_EQ(Launch("Over"), LaunchResult::kStarted);
+    EXPECT_EQ(StartedWith(), (Lines{over}));
     EXPECT_EQ(Launch("Long"), LaunchResult::kStarted);
     EXPECT_EQ(StartedWith(), (Lines{"7"}));
     // A window open for the serial: nothing started.

@@ -93,8 +93,10 @@ TEST(UninstallHelperTest, RemovesThePackageFoldersOnlyWhenEmpty) {
     EXPECT_TRUE(tree.Has("/Library/Printers"));
     EXPECT_TRUE(tree.Has("/Library/Caches"));
     // Without the root folder itself there is nothing to remove either.
-    ::setenv("QZM480_ROOT", (tree / "/nowhere").c_str(), 1);
-    EXPECT_TRUE(qzm::uninstall::PerformRemoval(tree.UnloadProgram()));
+    for (const char* root : {"/nowhere", "/rec/unload.txt"}) {
+        ::setenv("QZM480_ROOT", (tree / root).c_str(), 1);
+        EXPECT_TRUE(qzm::uninstall::PerformRemoval(tree.UnloadProgram())) << root;
+    }
 }
 
 // A folder outside the package stands in for the rest of the system: it
