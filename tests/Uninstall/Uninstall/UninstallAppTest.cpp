@@ -86,6 +86,9 @@ class UninstallAppTest : public QObject {
         QTest::newRow("false") << QByteArray("{\"reply\":false}") << run << int(kFailed);
         QTest::newRow("no reply") << QByteArray() << run << int(kFailed);
         QTest::newRow("not json") << QByteArray("reply true") << run << int(kFailed);
+        // Only the first line is the reply.
+        QTest::newRow("more lines") << QByteArray("{\"reply\":true}\nmore") << run << int(kDone);
+        QTest::newRow("blank first") << QByteArray("\n{\"reply\":true}") << run << int(kFailed);
         QTest::newRow("not boolean") << QByteArray("{\"reply\":\"true\"}") << run << int(kFailed);
         QTest::newRow("failed 1") << QByteArray() << QByteArray("exit 1\n") << int(kFailed);
         QTest::newRow("dismissed 126") << QByteArray() << QByteArray("exit 126\n") << int(kQuit);
