@@ -9,7 +9,7 @@ packages=(
   libcups2-dev libcupsimage2-dev cups cups-daemon cups-client cups-bsd cups-filters cups-ipp-utils
   liblcms2-dev libpng-dev zlib1g-dev libusb-1.0-0-dev
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libgl-dev
-  xvfb xauth librsvg2-bin imagemagick curl libpappl-dev libjpeg-dev
+  xvfb xauth x11-utils librsvg2-bin imagemagick curl libpappl-dev libjpeg-dev
   umockdev libumockdev-dev pkexec policykit-1 systemd
   dpkg-dev fakeroot file
 )

@@ -5,13 +5,13 @@
 #
 #   scripts/status-window-screenshots.sh <StatusInfoQZ-M480 program> <output folder>
 #
-# Exits 77 when Xvfb or ImageMagick's import is missing.
+# Exits 77 when Xvfb, xwininfo or ImageMagick's import is missing.
 set -euo pipefail
 
 program=${1:?usage: $0 <StatusInfoQZ-M480 program> <output folder>}
 out=${2:?usage: $0 <StatusInfoQZ-M480 program> <output folder>}
 
-for tool in Xvfb import; do
+for tool in Xvfb xwininfo import; do
   if ! command -v "$tool" >/dev/null 2>&1; then
     echo "SKIP: $tool is not installed" >&2
     exit 77
@@ -70,7 +70,18 @@ export CUPS_SERVER="$root/no-cupsd.sock"
 shoot() {  # serial picture
   "$program" "$1" "Orvane QZ-M480" &
   window_pid=$!
-  sleep 2.5  # the first poll runs one second after start
+  # Wait for the window however busy the machine is (import would wait for
+  # a click on a window that is not there), then for its first poll, which
+  # runs one second after it is shown.
+  for _ in $(seq 300); do
+    xwininfo -name "Orvane QZ-M480" >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+  if ! xwininfo -name "Orvane QZ-M480" >/dev/null 2>&1; then
+    echo "the window did not appear" >&2
+    exit 1
+  fi
+  sleep 2
   import -window "Orvane QZ-M480" "$out/$2"
   kill "$window_pid"
   wait "$window_pid" 2>/dev/null || true

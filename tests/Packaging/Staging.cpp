@@ -2,34 +2,28 @@
 
 #include <sys/wait.h>
 
-#include <array>
 #include <cstdio>
 #include <cstdlib>
-#include <system_error>
 
 namespace qzm::test {
 
+namespace fs = std::filesystem;
+
 ScratchFolder::ScratchFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qzm480-stage-XXXXXX").string();
-    const char* made = ::mkdtemp(pattern.data());
-    path_ = made ? made : "";
+    std::string pattern = (fs::temp_directory_path() / "qzm480-stage-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data()) ? pattern : "";
 }
 
 ScratchFolder::~ScratchFolder() {
     std::error_code ignored;
     if (!path_.empty())
-        std::filesystem::remove_all(path_, ignored);
+        fs::remove_all(path_, ignored);
 }
 
 std::string ShellQuote(const std::string& text) {
     std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'') {
-            quoted += "'\\''";
-        } else {
-            quoted += c;
-        }
-    }
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
 }
 
@@ -37,11 +31,10 @@ int RunShell(const std::string& commandLine, std::string* output) {
     FILE* pipe = ::popen((commandLine + " 2>&1").c_str(), "r");
     if (!pipe)
         return -1;
-    std::array<char, 4096> buffer{};
-    size_t count = 0;
-    while ((count = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
+    char buffer[4096];
+    for (size_t count; (count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
         if (output)
-            output->append(buffer.data(), count);
+            output->append(buffer, count);
     }
     const int status = ::pclose(pipe);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -50,13 +43,11 @@ int RunShell(const std::string& commandLine, std::string* output) {
 std::map<std::string, mode_t> ListTree(const std::string& root) {
     std::map<std::string, mode_t> tree;
     std::error_code error;
-    for (auto it = std::filesystem::recursive_directory_iterator(root, error);
-         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+    for (auto it = fs::recursive_directory_iterator(root, error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
         struct stat info {};
-        const std::string path = it->path().string();
-        if (::lstat(path.c_str(), &info) == 0) {
-            tree[path.substr(root.size())] = info.st_mode;
-        }
+        if (::lstat(it->path().c_str(), &info) == 0)
+            tree[it->path().string().substr(root.size())] = info.st_mode;
     }
     return tree;
 }

@@ -4,9 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <string>
 #include <string_view>
 #include <vector>
 
@@ -16,14 +15,10 @@ inline testing::AssertionResult BytesEqual(const void* actual, size_t actualLeng
                                            const void* expected, size_t expectedLength) {
     const auto* a = static_cast<const uint8_t*>(actual);
     const auto* e = static_cast<const uint8_t*>(expected);
-    const size_t common = actualLength < expectedLength ? actualLength : expectedLength;
-    for (size_t i = 0; i < common; ++i) {
-        if (a[i] != e[i]) {
-            char text[96];
-            std::snprintf(text, sizeof text, "offset %zu: actual 0x%02X, expected 0x%02X", i, a[i],
-                          e[i]);
-            return testing::AssertionFailure() << text;
-        }
+    const size_t at = std::mismatch(a, a + std::min(actualLength, expectedLength), e).first - a;
+    if (at < std::min(actualLength, expectedLength)) {
+        return testing::AssertionFailure() << "offset " << at << ": actual 0x" << std::hex
+                                           << int(a[at]) << ", expected 0x" << int(e[at]);
     }
     if (actualLength != expectedLength) {
         return testing::AssertionFailure()

@@ -11,9 +11,8 @@ namespace qzm::test {
 class CupsOptions {
   public:
     CupsOptions(std::initializer_list<std::pair<const char*, const char*>> values) {
-        for (const auto& [name, value] : values) {
+        for (const auto& [name, value] : values)
             count_ = cupsAddOption(name, value, count_, &options_);
-        }
     }
     ~CupsOptions() { cupsFreeOptions(count_, options_); }
     CupsOptions(const CupsOptions&) = delete;

@@ -10,11 +10,9 @@
 
 #include <fcntl.h>
 #include <grp.h>
-#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,49 +27,35 @@ namespace {
 
 constexpr char kCupsd[] = "/usr/sbin/cupsd";
 constexpr char kLpadmin[] = "/usr/sbin/lpadmin";
-constexpr char kSystemServerBin[] = "/usr/lib/cups";
-constexpr char kSystemDataDir[] = "/usr/share/cups";
+constexpr fs::perms kPublic = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec;
 
-// Runs a program with its output thrown away; returns its exit status, or
-// -1 when it could not run. With wait false, returns its process id.
-int Spawn(const std::vector<std::string>& arguments, bool wait) {
+// Starts a program with its output thrown away; returns its process id, or -1.
+pid_t Spawn(const std::vector<std::string>& arguments) {
     std::vector<char*> argv;
-    for (const auto& a : arguments) {
+    for (const auto& a : arguments)
         argv.push_back(const_cast<char*>(a.c_str()));
-    }
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
     pid_t pid = -1;
     const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        return -1;
-    }
-    if (!wait) {
-        return pid;
-    }
-    int status = 0;
-    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
-        return -1;
-    }
-    return WEXITSTATUS(status);
+    return rc == 0 ? pid : -1;
 }
 
 bool WriteFile(const fs::path& path, const std::string& text, fs::perms mode) {
-    std::ofstream(path) << text;
     std::error_code ec;
+    fs::create_directories(path.parent_path(), ec);
+    std::ofstream(path) << text;
     fs::permissions(path, mode, ec);
-    return !ec && fs::exists(path);
+    return !ec;
 }
 
 bool CanConnect(const std::string& socketPath) {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return false;
-    }
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     socketPath.copy(address.sun_path, sizeof(address.sun_path) - 1);
@@ -80,8 +64,8 @@ bool CanConnect(const std::string& socketPath) {
     return ok;
 }
 
-// Points this process's CUPS client (and children) at server; keeps the old
-// value for RestoreServer.
+// Points this process's CUPS client (and children) at server, keeping the old
+// value.
 void PointAt(const std::string& server, std::string& old, bool& hadOld) {
     const char* current = std::getenv("CUPS_SERVER");
     hadOld = current != nullptr;
@@ -91,13 +75,8 @@ void PointAt(const std::string& server, std::string& old, bool& hadOld) {
 }
 
 void RestoreServer(const std::string& old, bool hadOld) {
-    if (hadOld) {
-        ::setenv("CUPS_SERVER", old.c_str(), 1);
-    } else {
-        ::unsetenv("CUPS_SERVER");
-    }
-    // Back to the default, read afresh from the environment.
-    cupsSetServer(nullptr);
+    hadOld ? ::setenv("CUPS_SERVER", old.c_str(), 1) : ::unsetenv("CUPS_SERVER");
+    cupsSetServer(nullptr);  // back to the default, read afresh from the environment
 }
 
 }  // namespace
@@ -106,24 +85,21 @@ PrivateCupsd::PrivateCupsd() {
     std::string pattern = (fs::temp_directory_path() / "qzm480-cupsd-XXXXXX").string();
     if (::mkdtemp(pattern.data()) != nullptr) {
         folder_ = pattern;
-        ::chmod(folder_.c_str(), 0755);
+        fs::permissions(folder_, kPublic);
         socket_ = folder_ + "/cups.sock";
     }
 }
 
 PrivateCupsd::~PrivateCupsd() {
     Stop();
-    if (!folder_.empty()) {
-        std::error_code ignored;
+    std::error_code ignored;
+    if (!folder_.empty())
         fs::remove_all(folder_, ignored);
-    }
 }
 
 bool PrivateCupsd::AddBackend(const std::string& scheme) {
     // Queues are never printed to; the backend only has to exist.
-    return WriteFile(fs::path(folder_) / "bin/backend" / scheme, "#!/bin/sh\nexit 0\n",
-                     fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                         fs::perms::others_read | fs::perms::others_exec);
+    return WriteFile(fs::path(folder_) / "bin/backend" / scheme, "#!/bin/sh\nexit 0\n", kPublic);
 }
 
 bool PrivateCupsd::AddModel(const std::string& name, const std::string& file) {
@@ -139,10 +115,8 @@ bool PrivateCupsd::InstallBackend(const std::string& scheme, const std::string& 
     std::error_code ec;
     fs::create_directories(target.parent_path(), ec);
     fs::copy_file(program, target, fs::copy_options::overwrite_existing, ec);
-    if (ec) {
-        return false;
-    }
-    fs::permissions(target, fs::perms::owner_all, ec);
+    if (!ec)
+        fs::permissions(target, fs::perms::owner_all, ec);
     return !ec;
 }
 
@@ -152,16 +126,12 @@ void PrivateCupsd::SetEnv(const std::string& name, const std::string& value) {
 
 std::string PrivateCupsd::ErrorLog() const {
     std::ifstream in(fs::path(folder_) / "log/error_log");
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 bool PrivateCupsd::Start() {
-    if (folder_.empty()) {
-        error_ = "cannot make a temporary folder";
-        return false;
-    }
-    if (::access(kCupsd, X_OK) != 0 || ::access(kLpadmin, X_OK) != 0) {
-        error_ = "cupsd or lpadmin is not installed";
+    if (folder_.empty() || ::access(kCupsd, X_OK) != 0 || ::access(kLpadmin, X_OK) != 0) {
+        error_ = "no temporary folder, or cupsd or lpadmin is not installed";
         return false;
     }
     if (socket_.size() >= sizeof(sockaddr_un{}.sun_path)) {
@@ -170,98 +140,78 @@ bool PrivateCupsd::Start() {
     }
     const fs::path root(folder_);
     std::error_code ec;
-    for (const char* sub : {"bin/backend", "spool", "cache", "state", "log"}) {
+    for (const char* sub : {"bin", "spool", "cache", "state", "log", "data/model"})
         fs::create_directories(root / sub, ec);
-    }
     fs::permissions(root / "spool", fs::perms::all | fs::perms::sticky_bit, ec);
-    // Everything but the backends comes from the system's program folder.
+    // The system's programs but the backends, its data files but the models.
     for (const char* sub : {"cgi-bin", "daemon", "filter", "monitor", "notifier", "driver"}) {
-        const fs::path system = fs::path(kSystemServerBin) / sub;
-        if (fs::exists(system)) {
-            fs::create_directory_symlink(system, root / "bin" / sub, ec);
-        }
+        if (fs::exists(fs::path("/usr/lib/cups") / sub))
+            fs::create_directory_symlink(fs::path("/usr/lib/cups") / sub, root / "bin" / sub, ec);
     }
-    // The system's data files, but a model folder of our own.
-    fs::create_directories(root / "data/model", ec);
-    if (fs::exists(kSystemDataDir)) {
-        for (const auto& entry : fs::directory_iterator(kSystemDataDir, ec)) {
-            if (entry.path().filename() != "model") {
-                fs::create_symlink(entry.path(), root / "data" / entry.path().filename(), ec);
-            }
-        }
+    for (const auto& entry : fs::directory_iterator("/usr/share/cups", ec)) {
+        if (entry.path().filename() != "model")
+            fs::create_symlink(entry.path(), root / "data" / entry.path().filename(), ec);
     }
     if (!fs::exists(root / "bin/backend/ovbackend") && !AddBackend("ovbackend")) {
         error_ = "cannot write the stand-in backend";
         return false;
     }
 
-    std::string user;
-    if (::geteuid() == 0) {
-        // cupsd runs its helpers as an unprivileged user.
-        user = "User lp\nGroup lp\nSystemGroup root\n";
-    } else {
-        const group* g = ::getgrgid(::getegid());
-        user = std::string("SystemGroup ") + (g ? g->gr_name : "root") + "\n";
-    }
-    std::string environment;
-    for (const auto& [name, value] : environment_) {
-        environment += "SetEnv " + name + " " + value + "\n";
-    }
+    // As root, cupsd runs its helpers as an unprivileged user.
+    const group* g = ::getgrgid(::getegid());
+    std::string conf = ::geteuid() == 0
+                           ? "User lp\nGroup lp\nSystemGroup root\n"
+                           : std::string("SystemGroup ") + (g ? g->gr_name : "root") + "\n";
+    for (const auto& [name, value] : environment_)
+        conf += "SetEnv " + name + " " + value + "\n";
+    conf += "ServerRoot " + folder_ + "\nServerBin " + folder_ + "/bin\nRequestRoot " + folder_ +
+            "/spool\nTempDir " + folder_ + "/spool\nCacheDir " + folder_ + "/cache\nStateDir " +
+            folder_ + "/state\nErrorLog " + folder_ + "/log/error_log\nAccessLog " + folder_ +
+            "/log/access_log\nPageLog " + folder_ + "/log/page_log\nDataDir " + folder_ + "/data\n";
+    const fs::perms readable = fs::perms::owner_read | fs::perms::owner_write |
+                               fs::perms::group_read | fs::perms::others_read;
+    WriteFile(root / "cups-files.conf", conf, readable);
     WriteFile(root / "cupsd.conf",
               "Listen " + socket_ + "\nLogLevel " + logLevel_ +
-                  "\nBrowsing No\n<Location />\n  Order allow,deny\n"
-                  "  Allow all\n</Location>\n",
-              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                  fs::perms::others_read);
-    WriteFile(root / "cups-files.conf",
-              "ServerRoot " + folder_ + "\nServerBin " + folder_ + "/bin\nRequestRoot " + folder_ +
-                  "/spool\nTempDir " + folder_ + "/spool\nCacheDir " + folder_ +
-                  "/cache\nStateDir " + folder_ + "/state\nErrorLog " + folder_ +
-                  "/log/error_log\nAccessLog " + folder_ + "/log/access_log\nPageLog " + folder_ +
-                  "/log/page_log\nDataDir " + folder_ + "/data\n" + user + environment,
-              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                  fs::perms::others_read);
+                  "\nBrowsing No\n<Location />\n  Order allow,deny\n  Allow "
+                  "all\n</Location>\n",
+              readable);
 
-    pid_ = Spawn({kCupsd, "-f", "-c", folder_ + "/cupsd.conf", "-s", folder_ + "/cups-files.conf"},
-                 false);
-    if (pid_ < 0) {
-        error_ = "cannot start cupsd";
-        return false;
-    }
+    pid_ = Spawn({kCupsd, "-f", "-c", folder_ + "/cupsd.conf", "-s", folder_ + "/cups-files.conf"});
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (!CanConnect(socket_)) {
+    while (pid_ > 0 && !CanConnect(socket_)) {
         int status = 0;
         if (::waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;
-            error_ = "cupsd ended at start (see its configuration in " + folder_ + ")";
-            return false;
-        }
-        if (std::chrono::steady_clock::now() > deadline) {
+        } else if (std::chrono::steady_clock::now() > deadline) {
             Stop();
-            error_ = "cupsd did not open its socket";
-            return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (pid_ <= 0) {
+        error_ =
+            "cupsd did not start or open its socket (see its configuration in " + folder_ + ")";
+        return false;
     }
     PointAt(socket_, oldServer_, hadOldServer_);
     return true;
 }
 
 void PrivateCupsd::Stop() {
-    if (pid_ <= 0) {
+    if (pid_ <= 0)
         return;
-    }
     ::kill(pid_, SIGTERM);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
+    ::waitpid(pid_, nullptr, 0);
     pid_ = -1;
     RestoreServer(oldServer_, hadOldServer_);
 }
 
-bool PrivateCupsd::RunLpadmin(const std::vector<std::string>& arguments) {
-    std::vector<std::string> command{kLpadmin};
-    command.insert(command.end(), arguments.begin(), arguments.end());
-    const bool ok = Spawn(command, true) == 0;
+bool PrivateCupsd::RunLpadmin(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), kLpadmin);
+    const pid_t pid = Spawn(arguments);
+    int status = -1;
+    const bool ok = pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+                    WEXITSTATUS(status) == 0;
     // Drop the cached connection, so the next request sees the change.
     cupsSetServer(socket_.c_str());
     return ok;
@@ -269,12 +219,9 @@ bool PrivateCupsd::RunLpadmin(const std::vector<std::string>& arguments) {
 
 bool PrivateCupsd::AddQueue(const std::string& name, const std::string& deviceUri,
                             const std::string& info) {
-    std::vector<std::string> arguments{"-p", name, "-v", deviceUri};
-    if (!info.empty()) {
-        arguments.insert(arguments.end(), {"-D", info});
-    }
-    arguments.push_back("-E");
-    return RunLpadmin(arguments);
+    if (info.empty())
+        return RunLpadmin({"-p", name, "-v", deviceUri, "-E"});
+    return RunLpadmin({"-p", name, "-v", deviceUri, "-D", info, "-E"});
 }
 
 bool PrivateCupsd::SetInfo(const std::string& name, const std::string& info) {

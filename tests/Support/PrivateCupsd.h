@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qzm::test {
@@ -54,11 +55,10 @@ class PrivateCupsd {
     const std::string& Folder() const { return folder_; }
 
   private:
-    bool RunLpadmin(const std::vector<std::string>& arguments);
+    bool RunLpadmin(std::vector<std::string> arguments);
 
     std::vector<std::pair<std::string, std::string>> environment_;
     std::string logLevel_ = "warn";
-
     std::string folder_;
     std::string socket_;
     std::string error_;

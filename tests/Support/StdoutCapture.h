@@ -12,13 +12,11 @@ namespace qzm::test {
 
 class StdoutCapture {
   public:
-    StdoutCapture() {
+    StdoutCapture() : file_(std::tmpfile()) {
         std::fflush(stdout);
-        file_ = std::tmpfile();
         saved_ = ::dup(STDOUT_FILENO);
-        if (file_ != nullptr && saved_ >= 0) {
+        if (file_ != nullptr && saved_ >= 0)
             ::dup2(::fileno(file_), STDOUT_FILENO);
-        }
     }
     ~StdoutCapture() { Stop(); }
     StdoutCapture(const StdoutCapture&) = delete;
@@ -26,19 +24,16 @@ class StdoutCapture {
 
     // Ends the capture and returns every byte written since it began.
     std::vector<uint8_t> Stop() {
-        if (saved_ < 0) {
-            return bytes_;
+        if (saved_ >= 0) {
+            std::fflush(stdout);
+            ::dup2(saved_, STDOUT_FILENO);
+            ::close(saved_);
+            saved_ = -1;
         }
-        std::fflush(stdout);
-        ::dup2(saved_, STDOUT_FILENO);
-        ::close(saved_);
-        saved_ = -1;
         if (file_ != nullptr) {
             std::rewind(file_);
-            int c;
-            while ((c = std::fgetc(file_)) != EOF) {
+            for (int c; (c = std::fgetc(file_)) != EOF;)
                 bytes_.push_back(static_cast<uint8_t>(c));
-            }
             std::fclose(file_);
             file_ = nullptr;
         }
@@ -46,7 +41,7 @@ class StdoutCapture {
     }
 
   private:
-    std::FILE* file_ = nullptr;
+    std::FILE* file_;
     int saved_ = -1;
     std::vector<uint8_t> bytes_;
 };

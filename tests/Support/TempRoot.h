@@ -9,22 +9,17 @@
 namespace qzm::test {
 
 class TempRoot {
-public:
+  public:
     TempRoot() {
         std::string pattern = (std::filesystem::temp_directory_path() / "qzm480-XXXXXX").string();
-        char* made = ::mkdtemp(pattern.data());
-        path_ = made ? made : "";
+        path_ = ::mkdtemp(pattern.data()) ? pattern : "";
         const char* old = std::getenv("QZM480_ROOT");
         hadOld_ = old != nullptr;
-        if (hadOld_) old_ = old;
+        old_ = old ? old : "";
         ::setenv("QZM480_ROOT", path_.c_str(), 1);
     }
     ~TempRoot() {
-        if (hadOld_) {
-            ::setenv("QZM480_ROOT", old_.c_str(), 1);
-        } else {
-            ::unsetenv("QZM480_ROOT");
-        }
+        hadOld_ ? ::setenv("QZM480_ROOT", old_.c_str(), 1) : ::unsetenv("QZM480_ROOT");
         std::error_code ignored;
         std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
                                      std::filesystem::perm_options::add, ignored);
@@ -37,7 +32,7 @@ public:
     // The real location of a designed path under this root.
     std::string operator/(const std::string& designed) const { return path_ + designed; }
 
-private:
+  private:
     std::string path_;
     std::string old_;
     bool hadOld_ = false;

@@ -43,12 +43,15 @@ inline std::vector<std::string> InstalledFiles() {
 
 class HelperTree {
   public:
-    HelperTree()
-        : record_(root_.Path() + "/rec/unload.txt"), unload_(root_.Path() + "/rec/unload.sh") {
+    HelperTree() : record_(root_ / "/rec/unload.txt"), unload_(root_ / "/rec/unload.sh") {
         ::chmod(root_.Path().c_str(), 0755);  // readable by others, as system folders are
         AddFile("/rec/unload.txt", "");
         ::chmod(record_.c_str(), 0666);
-        std::ofstream(unload_) << "#!/bin/sh\nprintf '%s\\n' \"$*\" >> '" << record_ << "'\n";
+        // Records its arguments and where its standard streams lead.
+        AddFile("/rec/unload.sh",
+                "#!/bin/sh\nfd() { readlink /proc/$$/fd/$1; }\necho \"$*\" "
+                "$(fd 0) $(fd 1) $(fd 2) >> '" +
+                    record_ + "'\n");
         ::chmod(unload_.c_str(), 0755);
     }
 
@@ -76,7 +79,8 @@ class HelperTree {
         struct stat st {};
         return ::lstat((*this / designed).c_str(), &st) == 0;
     }
-    // Every unload call so far, one line each.
+    // Every unload call so far, one line each: its arguments, then where its
+    // standard input, output and error lead.
     std::vector<std::string> UnloadCalls() const {
         std::ifstream in(record_);
         std::vector<std::string> lines;
@@ -94,17 +98,15 @@ class HelperTree {
 // Runs `fn` in a child process as user nobody. Returns its result, or
 // nothing when the child could not take that identity.
 inline std::optional<bool> RunAsNobody(const std::function<bool()>& fn) {
-    pid_t pid = ::fork();
+    const pid_t pid = ::fork();
     if (pid == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
             ::_exit(3);
-        }
         ::_exit(fn() ? 0 : 1);
     }
     int status = 0;
-    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-        return std::nullopt;
-    if (WEXITSTATUS(status) > 1)
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
+        WEXITSTATUS(status) > 1)
         return std::nullopt;
     return WEXITSTATUS(status) == 0;
 }
