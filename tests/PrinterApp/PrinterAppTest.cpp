@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "../Support/PrivateCupsd.h"
 #include "../Support/TempRoot.h"
 #include "AppMedia.h"
 #include "EmulatorSocket.h"
@@ -368,6 +369,33 @@ TEST_F(PrinterApp, PrintsJpegPngAndPwgRasterThroughTheFilterPath) {
             EXPECT_TRUE(got.payload == expected.packets[i].payload) << "payload of packet " << i;
         }
     }
+}
+
+// CUPS as a client: a private scheduler makes a driverless queue of the
+// application (lpadmin -m everywhere) and lp prints a photo through it.
+TEST_F(PrinterApp, CupsPrintsThroughAnEverywhereQueue) {
+    qzm::test::PrivateCupsd cupsd;
+    ASSERT_TRUE(cupsd.InstallBackend("ipp", "/usr/lib/cups/backend/ipp"));
+    if (!cupsd.Start()) {
+        GTEST_SKIP() << cupsd.Error();
+    }
+    const Output added =
+        Shell("lpadmin -p app -E -v " + Uri("ipp/print/qzm") + " -m everywhere");
+    ASSERT_EQ(added.status, 0) << added.text << cupsd.ErrorLog();
+    const std::string jpeg = Dir() + "/lp.jpg";
+    ASSERT_EQ(Shell("convert -size 900x600 gradient:orange-purple " + jpeg).status, 0);
+    const size_t before = JobPackets(*printer_).size();
+    const Output queued = Shell("lp -d app -o media=" + std::string(kSixByFour) + " " + jpeg);
+    ASSERT_EQ(queued.status, 0) << queued.text;
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            const auto packets = JobPackets(*printer_);
+            return packets.size() >= before + 10 &&
+                   packets.back().command + packets.back().subCommand == "CNTRLSTART";
+        },
+        std::chrono::seconds(120)))
+        << cupsd.ErrorLog();
+    EXPECT_TRUE(OnlyWholePackets(*printer_));
 }
 
 TEST_F(PrinterApp, TwoPerSheetSizesShareASheetAndVendorValuesReachThePrinter) {
