@@ -99,7 +99,6 @@ class WorkerPool {
     int m_count = 0;
     int m_next = 0;
     int m_running = 0;  // tasks taken and not yet finished
-    uint64_t m_step = 0;
     bool m_stop = false;
     std::thread::id m_stepThread;
 };
