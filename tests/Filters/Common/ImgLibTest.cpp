@@ -270,13 +270,11 @@ TEST_P(PixelOperation, GivesTheKnownGoodBytes) {
 
 const PixelCase kPixelCases[] = {
     PixelCase{Op::kSharpen, -1000, "cb47514d6e27395c825ccc0428e318eab80ac605d1b7d304ebf22d8a85172549"},
-    PixelCase{Op::kSharpen, -999, "dd58b22ab014536526aa76af86dbf208c45c7aa4ba30dfbb1bb0bb8e535f52c9"},
     PixelCase{Op::kSharpen, -501, "5318e4ef790a41e497f05848108b52e24e2a39226676c6493eb6a8fbcaa5ab03"},
     PixelCase{Op::kSharpen, -1, "b1d6a7a235048144a9e2245c1ce2c6f16014c35c64943c7d3463be12e24444bb"},
     PixelCase{Op::kSharpen, 0, "8b46245999da17978675a6c6d28496d79731e9760d9f92919ff20a6c55533c65"},
     PixelCase{Op::kSharpen, 1, "8b08693597f571744e1623bf7fdb7d006db1d256d601270ecbf884b05015e868"},
     PixelCase{Op::kSharpen, 675, "389856fa906732f48ce9a4beccfe8399dc65e3ebeb8a1e390eaaf742a7aa7cb6"},
-    PixelCase{Op::kSharpen, 999, "2fd83daf70d49a16d2bb6ce895d24542a1430f891b56f4afbe2e9cc2c2c9043d"},
     PixelCase{Op::kSharpen, 1000, "98ef1fc93cff39d9413833e59c7e38faf4ca5174e6d699ba281a604000d4018c"},
     PixelCase{Op::kSaturation, -1000, "bd90f1e8c5021f079a5365c59fa8f95806b53a2ccecb99e33b786c4ec908e181"},
     PixelCase{Op::kSaturation, -999, "84d3c1f4939d8929e1f049789eb324ec9a529e4044ef2c160de09c0d4492ccc9"},
