@@ -26,7 +26,6 @@ class Digest {
             cupsHashData("sha2-256", bytes_.data(), bytes_.size(), hash, sizeof hash);
         return n == 32 ? cupsHashString(hash, 32, text, sizeof text) : "";
     }
-    size_t Size() const { return bytes_.size(); }
 
   private:
     std::vector<uint8_t> bytes_;

@@ -262,7 +262,6 @@ TEST_P(GoldenStream, IsTheKnownGoodStream) {
     qzm::test::Digest sha256;
     sha256.Add(stream);
     const std::string digest = sha256.Hex();
-    ASSERT_EQ(digest.size(), 64u);
     if (const char* dir = std::getenv("QZM480_GOLDEN_DIR"); dir != nullptr && digest != c.digest)
         std::ofstream(fs::path(dir) / (std::string(c.name) + ".qzm480"), std::ios::binary)
             .write(reinterpret_cast<const char*>(stream.data()), std::streamsize(stream.size()));
