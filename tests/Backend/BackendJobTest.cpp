@@ -9,8 +9,6 @@
 #include <chrono>
 #include <climits>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -31,26 +29,11 @@ using namespace std::chrono_literals;
 using qzm::emu::EmulatedBus;
 using qzm::emu::EmulatedPrinter;
 using qzm::emu::PrinterState;
+using qzm::test::ReadText;
 using qzm::test::Sheet;
+using qzm::test::WaitFor;
 
 namespace {
-
-std::string ReadText(const std::string& path) {
-    std::stringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-}
-
-bool WaitFor(const std::function<bool()>& condition) {
-    const auto end = std::chrono::steady_clock::now() + 20s;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
 
 TEST(StatusReport, ReasonsAndMessagesFollowThePrintersStatusCodes) {
     const std::string other = "other-error";
@@ -310,12 +293,7 @@ TEST_F(BackendJobTest, SendsTheStreamUnchangedAndLeavesNoFileBehind) {
     EXPECT_NE(std::search(outs.begin(), outs.end(), pieces.begin(), pieces.end()), outs.end());
     EXPECT_FALSE(printer_->InterfaceOpen());
     EXPECT_FALSE(fs::exists(StatusFile()));
-    std::istringstream lines(Said());
-    for (std::string line; std::getline(lines, line);) {
-        EXPECT_TRUE(line.rfind("STATE: ", 0) == 0 || line.rfind("INFO: ", 0) == 0 ||
-                    line.rfind("ATTR: ", 0) == 0)
-            << line;
-    }
+    EXPECT_TRUE(qzm::test::OnlyStatusLines(Said()));
     EXPECT_NE(Said().find("ATTR: marker-colors=none marker-names=Media marker-types=ink-ribbon "
                           "marker-levels=50\n"),
               std::string::npos);

@@ -4,15 +4,11 @@
 
 #include <cups/backend.h>
 
-#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <spawn.h>
-#include <sstream>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 #include "../Support/TempRoot.h"
@@ -20,15 +16,10 @@
 #include "EmulatorSocket.h"
 
 namespace fs = std::filesystem;
-using namespace std::chrono_literals;
+using qzm::test::ReadText;
+using qzm::test::WaitFor;
 
 namespace {
-
-std::string ReadText(const std::string& path) {
-    std::stringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-}
 
 // Runs the backend with the arguments, a pipe on its standard input and its
 // outputs in files of root; returns the pipe's writing end.
@@ -66,17 +57,6 @@ int Wait(pid_t pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-bool WaitFor(const std::function<bool()>& condition) {
-    const auto end = std::chrono::steady_clock::now() + 20s;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
-
 TEST(BackendProgramTest, DiscoveryThenAJobEndedBySigterm) {
     qzm::test::TempRoot root;
     qzm::emu::PrinterState state;
@@ -108,12 +88,7 @@ TEST(BackendProgramTest, DiscoveryThenAJobEndedBySigterm) {
     EXPECT_FALSE(fs::exists(file));
     EXPECT_FALSE(printer->InterfaceOpen());
     EXPECT_EQ(ReadText(root / "/out"), "");
-    std::istringstream lines(ReadText(root / "/err"));
-    for (std::string line; std::getline(lines, line);) {
-        EXPECT_TRUE(line.rfind("STATE: ", 0) == 0 || line.rfind("INFO: ", 0) == 0 ||
-                    line.rfind("ATTR: ", 0) == 0)
-            << line;
-    }
+    EXPECT_TRUE(qzm::test::OnlyStatusLines(ReadText(root / "/err")));
     server.Stop();
 }
 

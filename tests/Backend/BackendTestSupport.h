@@ -1,9 +1,14 @@
 // Shared pieces of the backend tests: command streams as the filter writes
-// them, and the stream the emulated printer received.
+// them, the stream the emulated printer received, and what the backend said.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <fstream>
+#include <functional>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "../Support/ByteCompare.h"
@@ -13,6 +18,36 @@
 namespace qzm::test {
 
 inline const std::string kCacheFolder = "/Library/Caches/Orvane/QZ-M480";
+
+inline std::string ReadText(const std::string& path) {
+    std::stringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+// Polls the condition until it holds; false after a generous 20 s.
+inline bool WaitFor(const std::function<bool()>& condition) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+// Whether every line is one CUPS reads from a backend (STATE, INFO, ATTR).
+inline testing::AssertionResult OnlyStatusLines(const std::string& said) {
+    std::istringstream lines(said);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("STATE: ", 0) != 0 && line.rfind("INFO: ", 0) != 0 &&
+            line.rfind("ATTR: ", 0) != 0) {
+            return testing::AssertionFailure() << line;
+        }
+    }
+    return testing::AssertionSuccess();
+}
 
 inline std::vector<uint8_t> PacketBytes(const char* command, const char* sub,
                                         const std::vector<uint8_t>& payload) {
