@@ -16,7 +16,7 @@
 #include "EmulatorSocket.h"
 
 namespace fs = std::filesystem;
-using qzm::test::ReadText;
+using qzm::test::Read;
 using qzm::test::WaitFor;
 
 namespace {
@@ -68,15 +68,15 @@ TEST(BackendProgramTest, DiscoveryThenAJobEndedBySigterm) {
     pid_t pid = -1;
     ::close(Spawn(root, {}, &pid));
     EXPECT_EQ(Wait(pid), CUPS_BACKEND_OK);
-    EXPECT_EQ(ReadText(root / "/out"),
+    EXPECT_EQ(Read(root / "/out"),
               "direct ovbackend://Orvane%20Imaging%20Inc./M480?serial=QZ%2077 \"Orvane QZ-M480\" "
               "\"Orvane QZ-M480 USB QZ%2077\" \"MFG:Orvane;MDL:QZ-M480;CLS:PRINTER;\" \"\"\n");
-    EXPECT_EQ(ReadText(root / "/err"), "");
+    EXPECT_EQ(Read(root / "/err"), "");
 
     // A sheet arrives whole; SIGTERM while the job waits for more ends it at
     // once, with its file removed and the printer given back.
     const int input = Spawn(root, {"7", "user", "title", "1", ""}, &pid);
-    const std::string file = root / (qzm::test::kCacheFolder + "/Print_7.log");
+    const std::string file = root / (qzm::test::kInfoFolder + "/Print_7.log");
     ASSERT_TRUE(WaitFor([&] { return fs::exists(file); }));
     const auto sheet = qzm::test::Sheet(100000, 5);
     ASSERT_EQ(::write(input, sheet.data(), sheet.size()), static_cast<ssize_t>(sheet.size()));
@@ -87,8 +87,8 @@ TEST(BackendProgramTest, DiscoveryThenAJobEndedBySigterm) {
     ::close(input);
     EXPECT_FALSE(fs::exists(file));
     EXPECT_FALSE(printer->InterfaceOpen());
-    EXPECT_EQ(ReadText(root / "/out"), "");
-    EXPECT_TRUE(qzm::test::OnlyStatusLines(ReadText(root / "/err")));
+    EXPECT_EQ(Read(root / "/out"), "");
+    EXPECT_TRUE(qzm::test::OnlyStatusLines(Read(root / "/err")));
     server.Stop();
 }
 

@@ -1,29 +1,23 @@
 // Shared pieces of the backend tests: command streams as the filter writes
-// them, the stream the emulated printer received, and what the backend said.
+// them, the stream the emulated printer received, and what the backend said;
+// files read back as the daemon's tests read them.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
-#include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "../StatusControllers/Common/DaemonTestSupport.h"
 #include "../Support/ByteCompare.h"
 #include "DeviceCmd.h"
 #include "EmulatedPrinter.h"
 
 namespace qzm::test {
 
-inline const std::string kCacheFolder = "/Library/Caches/Orvane/QZ-M480";
-
-inline std::string ReadText(const std::string& path) {
-    std::stringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-}
 
 // Polls the condition until it holds; false after a generous 20 s.
 inline bool WaitFor(const std::function<bool()>& condition) {
