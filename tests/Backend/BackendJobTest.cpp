@@ -9,8 +9,6 @@
 #include <chrono>
 #include <climits>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -31,26 +29,11 @@ using namespace std::chrono_literals;
 using qzm::emu::EmulatedBus;
 using qzm::emu::EmulatedPrinter;
 using qzm::emu::PrinterState;
+using qzm::test::Read;
 using qzm::test::Sheet;
+using qzm::test::WaitFor;
 
 namespace {
-
-std::string ReadText(const std::string& path) {
-    std::stringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-}
-
-bool WaitFor(const std::function<bool()>& condition) {
-    const auto end = std::chrono::steady_clock::now() + 20s;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
 
 TEST(StatusReport, ReasonsAndMessagesFollowThePrintersStatusCodes) {
     const std::string other = "other-error";
@@ -144,7 +127,7 @@ TEST(StatusReport, CountsAndTheMarkerLevel) {
 TEST(PrintStatusFileTest, PlantedLinksAreReplacedNeverFollowed) {
     qzm::test::TempRoot root;
     CheckAndMake_CacheFolder();
-    const std::string cache = root / qzm::test::kCacheFolder, file = cache + "/Print_42.log";
+    const std::string cache = root / qzm::test::kInfoFolder, file = cache + "/Print_42.log";
     const std::string victim = root / "/etc/shadow";
     fs::create_directories(root / "/etc");
     std::ofstream(victim) << "precious";
@@ -170,10 +153,10 @@ TEST(PrintStatusFileTest, PlantedLinksAreReplacedNeverFollowed) {
             ASSERT_EQ(::lstat(file.c_str(), &info), 0);
             EXPECT_TRUE(S_ISREG(info.st_mode));
             EXPECT_EQ(info.st_nlink, 1u);
-            EXPECT_EQ(ReadText(file), "#MEDIA_INFORMATION\nMEDIA_SIZE=\"200\"\n\n");
+            EXPECT_EQ(Read(file), "#MEDIA_INFORMATION\nMEDIA_SIZE=\"200\"\n\n");
         }
         EXPECT_FALSE(fs::exists(fs::symlink_status(file)));
-        EXPECT_EQ(ReadText(victim), "precious");
+        EXPECT_EQ(Read(victim), "precious");
     }
     // The folder swapped for a link while the job runs: nothing is removed
     // or written through it.
@@ -182,7 +165,7 @@ TEST(PrintStatusFileTest, PlantedLinksAreReplacedNeverFollowed) {
     fs::remove_all(cache);
     fs::create_directory_symlink(root / "/etc", cache);
     status.Remove();
-    EXPECT_EQ(ReadText(root / "/etc/Print_42.log"), "precious");
+    EXPECT_EQ(Read(root / "/etc/Print_42.log"), "precious");
     EXPECT_FALSE(PrintStatusFile("43").Write("01200"));
     EXPECT_FALSE(fs::exists(root / "/etc/Print_43.log"));
 }
@@ -247,10 +230,10 @@ class BackendJobTest : public ::testing::Test {
         std::fclose(status_);
     }
 
-    std::string StatusFile() const { return root_ / (qzm::test::kCacheFolder + "/Print_42.log"); }
+    std::string StatusFile() const { return root_ / (qzm::test::kInfoFolder + "/Print_42.log"); }
     std::string Said() const {
         std::fflush(status_);
-        return ReadText("/proc/self/fd/" + std::to_string(::fileno(status_)));
+        return Read("/proc/self/fd/" + std::to_string(::fileno(status_)));
     }
     bool Says(const std::string& line) {
         return WaitFor([&] { return Said().find(line + "\n") != std::string::npos; });
@@ -291,10 +274,8 @@ TEST_F(BackendJobTest, SendsTheStreamUnchangedAndLeavesNoFileBehind) {
     Start();
     ASSERT_TRUE(WaitFor([&] { return fs::exists(StatusFile()); }));
     // The media answer "01200" from its 3rd character on; the filter reads it.
-    EXPECT_EQ(ReadText(StatusFile()), "#MEDIA_INFORMATION\nMEDIA_SIZE=\"200\"\n\n");
-    struct stat info {};
-    ASSERT_EQ(::lstat(StatusFile().c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0644u);
+    EXPECT_EQ(Read(StatusFile()), "#MEDIA_INFORMATION\nMEDIA_SIZE=\"200\"\n\n");
+    EXPECT_EQ(qzm::test::ModeOf(StatusFile()), 0644u);
     pipe_.Write(stream);
     pipe_.Write(std::vector<uint8_t>(extra.begin(), extra.end() - 10));
     EXPECT_EQ(End(), CUPS_BACKEND_OK);
@@ -310,12 +291,7 @@ TEST_F(BackendJobTest, SendsTheStreamUnchangedAndLeavesNoFileBehind) {
     EXPECT_NE(std::search(outs.begin(), outs.end(), pieces.begin(), pieces.end()), outs.end());
     EXPECT_FALSE(printer_->InterfaceOpen());
     EXPECT_FALSE(fs::exists(StatusFile()));
-    std::istringstream lines(Said());
-    for (std::string line; std::getline(lines, line);) {
-        EXPECT_TRUE(line.rfind("STATE: ", 0) == 0 || line.rfind("INFO: ", 0) == 0 ||
-                    line.rfind("ATTR: ", 0) == 0)
-            << line;
-    }
+    EXPECT_TRUE(qzm::test::OnlyStatusLines(Said()));
     EXPECT_NE(Said().find("ATTR: marker-colors=none marker-names=Media marker-types=ink-ribbon "
                           "marker-levels=50\n"),
               std::string::npos);

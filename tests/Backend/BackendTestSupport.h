@@ -1,18 +1,47 @@
 // Shared pieces of the backend tests: command streams as the filter writes
-// them, and the stream the emulated printer received.
+// them, the stream the emulated printer received, and what the backend said;
+// files read back as the daemon's tests read them.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "../StatusControllers/Common/DaemonTestSupport.h"
 #include "../Support/ByteCompare.h"
 #include "DeviceCmd.h"
 #include "EmulatedPrinter.h"
 
 namespace qzm::test {
 
-inline const std::string kCacheFolder = "/Library/Caches/Orvane/QZ-M480";
+
+// Polls the condition until it holds; false after a generous 20 s.
+inline bool WaitFor(const std::function<bool()>& condition) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+// Whether every line is one CUPS reads from a backend (STATE, INFO, ATTR).
+inline testing::AssertionResult OnlyStatusLines(const std::string& said) {
+    std::istringstream lines(said);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("STATE: ", 0) != 0 && line.rfind("INFO: ", 0) != 0 &&
+            line.rfind("ATTR: ", 0) != 0) {
+            return testing::AssertionFailure() << line;
+        }
+    }
+    return testing::AssertionSuccess();
+}
 
 inline std::vector<uint8_t> PacketBytes(const char* command, const char* sub,
                                         const std::vector<uint8_t>& payload) {

@@ -138,7 +138,7 @@ TEST(EndToEnd, AJpegPrintedWithLpReachesThePrinter) {
         turned = turned || same;
     }
     EXPECT_TRUE(turned) << seen[0] << seen[1] << seen[2] << seen[3];
-    EXPECT_FALSE(fs::exists(root / (qzm::test::kCacheFolder + "/Print_1.log")));
+    EXPECT_FALSE(fs::exists(root / (qzm::test::kInfoFolder + "/Print_1.log")));
 }
 
 }  // namespace

@@ -18,10 +18,10 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <thread>
 
+#include "../StatusControllers/Common/DaemonTestSupport.h"
 #include "MockUsbBus.h"
 #include "PrivateCupsd.h"
 #include "TempRoot.h"
@@ -34,18 +34,8 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using qzm::emu::EmulatedPrinter;
 using qzm::emu::Transfer;
-
-constexpr char kDisconnected[] =
-    "#PRINTER_INFORMATION\nMODEL=\"\"\nPRINTER_STATUS=\"99999\"\nPRINTER_MESSAGE=\"00006\"\n"
-    "PRINTER_VERSION=\"\"\nPRINTER_SERIAL_NO=\"\"\n\n#MEDIA_INFORMATION\nMEDIA_SIZE=\"\"\n"
-    "MEDIA_INITIAL=\"\"\nMEDIA_REMAIN=\"\"\nMEDIA_REMAIN_HALF=\"\"\n\n#COUNTER_INFORMATION\n"
-    "TOTAL_COUNT=\"\"\n\n";
-
-std::string Read(const std::string& path) {
-    std::stringstream text;
-    text << std::ifstream(path).rdbuf();
-    return text.str();
-}
+using qzm::test::kDisconnected;
+using qzm::test::Read;
 
 bool Eventually(const std::function<bool()>& condition, std::chrono::seconds limit = 30s) {
     const auto end = std::chrono::steady_clock::now() + limit;
@@ -129,7 +119,7 @@ TEST(DaemonOnMockBus, DiagnosticModeQueueInformationFileRefreshAndDisconnectedFo
                 ::waitpid(pid, nullptr, 0);
         }
     } reaper{pid};
-    const std::string folder = root / "/Library/Caches/Orvane/QZ-M480";
+    const std::string folder = root / qzm::test::kInfoFolder;
     const std::string file = folder + "/QZ-M480_QZ%2001;$(id).log";
     ASSERT_TRUE(Eventually([&] { return fs::exists(file); })) << Read(root / "/stderr");
     const std::string first = Read(file);

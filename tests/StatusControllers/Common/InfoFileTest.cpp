@@ -150,14 +150,11 @@ TEST_F(InfoFileTest, LongValuesKeepTheirLineWhole) {
     state.firmware = "\xC3\xA9" + std::string(62, 'f');
     Pass pass(state, "QZ0001", std::string(127, 'M'));
     pass.Run(0);
-    std::istringstream text(Read(File()));
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(text, line);) {
-        lines.push_back(line);
-    }
-    ASSERT_GT(lines.size(), 4u);
-    EXPECT_EQ(lines[1], "MODEL=\"" + std::string(54, 'M') + "\"");
-    EXPECT_EQ(lines[4], "PRINTER_VERSION=\"\xC3\xA9" + std::string(42, 'f') + "\"");
+    const std::string text = Read(File());
+    EXPECT_NE(text.find("\nMODEL=\"" + std::string(54, 'M') + "\"\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nPRINTER_VERSION=\"\xC3\xA9" + std::string(42, 'f') + "\"\n"),
+              std::string::npos)
+        << text;
     // A key that leaves no room keeps its quotes and line feed, no value.
     EXPECT_EQ(_KeyLine(std::string(59, 'K'), "vw"), std::string(59, 'K') + "=\"\"\n");
     EXPECT_EQ(_KeyLine(std::string(60, 'K'), "v"), std::string(60, 'K') + "=\"\"\n");

@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "../../Support/TempRoot.h"
+#include "DaemonTestSupport.h"
 #include "PrinterLock.h"
 
 namespace fs = std::filesystem;
@@ -37,12 +37,9 @@ TEST(PrinterLock, ExcludesAnotherProcessUntilReleased) {
     EXPECT_EQ(InChild([] { return PrinterLock("AB%2012").TryLock(); }), PrinterLock::kLockTaken);
 
     const std::string folder = root / kPrinterLockFolder;
-    struct stat info {};
-    ASSERT_EQ(::lstat(folder.c_str(), &info), 0);
-    EXPECT_TRUE(S_ISDIR(info.st_mode));
-    EXPECT_EQ(info.st_mode & 07777, 0700u);
-    ASSERT_EQ(::lstat((folder + "/AB%2012.lock").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    EXPECT_TRUE(fs::is_directory(fs::symlink_status(folder)));
+    EXPECT_EQ(qzm::test::ModeOf(folder), 0700u);
+    EXPECT_EQ(qzm::test::ModeOf(folder + "/AB%2012.lock"), 0600u);
 }
 
 TEST(PrinterLock, AHolderThatDiesReleasesIt) {
