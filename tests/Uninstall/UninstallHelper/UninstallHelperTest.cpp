@@ -20,39 +20,22 @@ using Paths = std::vector<std::string>;
 const Paths kOneUnload = {
     "disable --now com.orvane.infoqzm480.service /dev/null /dev/null /dev/null"};
 
-struct RequestCase {
-    const char* name;
-    const char* input;
-    bool isRequest;
-};
-
-void PrintTo(const RequestCase& c, std::ostream* os) {
-    *os << c.name;
+// Any non-blank line is a request; without one nothing is removed.
+TEST(UninstallHelperTest, AnyNonBlankLineIsARequest) {
+    const std::pair<const char*, bool> cases[] = {
+        {"{\"Uninstall\":\"Uninstall\"}\n", true}, {"{}\n{}\n", true}, {"please", true},
+        {"\n \t\r\v\f\n{\"Uninstall\":1}\n", true}, {"", false}, {"\n  \n\r\v\f\n", false}};
+    for (const auto& [input, request] : cases) {
+        HelperTree tree;
+        tree.InstallEverything();
+        std::istringstream in(input);
+        std::ostringstream out;
+        EXPECT_EQ(qzm::uninstall::HandleRequest(in, out, tree.UnloadProgram()), request ? 0 : 1);
+        EXPECT_EQ(out.str(), request ? "{\"reply\":true}\n" : "") << input;
+        EXPECT_EQ(tree.Has(paths::kFilter), !request) << input;
+        EXPECT_EQ(tree.UnloadCalls().size(), request ? 1u : 0u) << input;
+    }
 }
-
-class RequestTest : public ::testing::TestWithParam<RequestCase> {};
-
-TEST_P(RequestTest, AnyNonBlankLineIsARequest) {
-    HelperTree tree;
-    tree.InstallEverything();
-    std::istringstream in(GetParam().input);
-    std::ostringstream out;
-    const bool request = GetParam().isRequest;
-    EXPECT_EQ(qzm::uninstall::HandleRequest(in, out, tree.UnloadProgram()), request ? 0 : 1);
-    EXPECT_EQ(out.str(), request ? "{\"reply\":true}\n" : "");
-    EXPECT_EQ(tree.Has(paths::kFilter), !request);
-    EXPECT_EQ(tree.UnloadCalls().size(), request ? 1u : 0u);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Lines, RequestTest,
-    ::testing::Values(RequestCase{"Designed", "{\"Uninstall\":\"Uninstall\"}\n", true},
-                      RequestCase{"WithoutKey", "{}\n{}\n", true},
-                      RequestCase{"NotJsonNoNewline", "please", true},
-                      RequestCase{"AfterBlankLines", "\n \t\r\v\f\n{\"Uninstall\":1}\n", true},
-                      RequestCase{"Empty", "", false},
-                      RequestCase{"OnlyBlankLines", "\n  \n\r\v\f\n", false}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(UninstallHelperTest, RemovesThePackageFoldersOnlyWhenEmpty) {
     HelperTree tree;
