@@ -49,8 +49,10 @@ printf '%s\n' '#PRINTER_INFORMATION' 'MODEL=""' 'PRINTER_STATUS="99999"' \
   'MEDIA_REMAIN_HALF=""' '' '#COUNTER_INFORMATION' 'TOTAL_COUNT=""' '' \
   >"$cache/QZ-M480_OV%20240102.log"
 
-# Xvfb picks a free display number and writes it to the given descriptor.
-Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$root/display" >/dev/null 2>&1 &
+# Xvfb picks a free display number and writes it to the given descriptor; it
+# must not reset when its last client leaves, or the next window may find no
+# server between two pictures.
+Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp -noreset 3>"$root/display" >/dev/null 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 100); do
   [ -s "$root/display" ] && break
