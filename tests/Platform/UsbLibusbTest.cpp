@@ -37,11 +37,9 @@ PrinterState Printer() {
 struct Completion {
     std::atomic<int> calls{0};
     int result = -1;
-    uint32_t moved = 0;
-    static void Done(void* refCon, int result, void* arg) {
+    static void Done(void* refCon, int result, void*) {
         auto* self = static_cast<Completion*>(refCon);
         self->result = result;
-        self->moved = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(arg));
         ++self->calls;
     }
 };
@@ -65,7 +63,7 @@ class LibusbOnMockBus : public ::testing::Test {
         mock_ = std::make_unique<qzm::test::MockUsbBus>();
     }
 
-    // Plugs printers in, starts the libusb bus, opens the first arrival.
+    // Plugs printers in, starts the libusb bus, opens every arrival.
     // Printer i has the serial "Pi"; interfaces_[i] is its interface.
     void Start(std::vector<PrinterState> states = {Printer()}) {
         for (PrinterState& state : states) {
@@ -169,31 +167,54 @@ TEST_F(LibusbOnMockBus, HotplugReportsMatchingPrintersAndTheirRemoval) {
     EXPECT_EQ(events_[0].device->Close(), usb::kUsbOk);
     mock_->Unplug(paths_[0]);
     ExpectRemoval(1);
-    EXPECT_EQ(mock_->Counters(paths_[0]).opens, 1);
 }
 
-TEST_F(LibusbOnMockBus, OpeningTakesTheInterfaceFromThePrinterDriverAndClosingGivesItBack) {
+TEST_F(LibusbOnMockBus, OpeningExchangingAndClosingTheInterface) {
     PrinterState state = Printer();
     state.configurationValue = 2;
     state.interfaceNumber = 1;
+    state.deviceId = "MFG:Orvane;" + std::string(300, 'x') + ";MDL:QZ-M480;";
     Start({state});
     usb::UsbInterface& interface = *interfaces_[0];
     uint8_t configuration = 0, number = 0;
     EXPECT_EQ(interface.GetConfigurationValue(&configuration), usb::kUsbOk);
     EXPECT_EQ(interface.GetInterfaceNumber(&number), usb::kUsbOk);
-    EXPECT_EQ(configuration, 2);
-    EXPECT_EQ(number, 1);
+    EXPECT_EQ(configuration << 8 | number, 0x201);
     auto counters = mock_->Counters(paths_[0]);
     EXPECT_FALSE(counters.driverAttached);
     EXPECT_TRUE(counters.claimed);
     EXPECT_EQ(interface.OpenSeize(), usb::kUsbOk) << "an open interface counts as opened";
-    EXPECT_EQ(mock_->Counters(paths_[0]).claims, 1);
+
+    // The device-ID request: a long reply fills the buffer and no more.
+    const size_t total = state.deviceId.size() + 2;
+    std::vector<uint8_t> reply(total, 0xEE);
+    usb::UsbControlRequest request{0xA1, 0, 0, 0, 256, reply.data()};
+    ASSERT_EQ(interface.ControlRequest(&request, 5000), usb::kUsbOk);
+    ASSERT_EQ(request.transferred, 256u);
+    EXPECT_EQ(reply[0] << 8 | reply[1], static_cast<int>(total));
+    EXPECT_EQ(reply[256], 0xEE) << "bytes after the buffer were touched";
+    request.length = static_cast<uint16_t>(total);
+    ASSERT_EQ(interface.ControlRequest(&request, 5000), usb::kUsbOk);
+    EXPECT_EQ(std::string(reply.begin() + 2, reply.end()), state.deviceId);
+    state.deviceIdFails = true;
+    printers_[0]->SetState(state);
+    EXPECT_EQ(interface.ControlRequest(&request, 5000), usb::kUsbStall);
+    EXPECT_EQ(request.transferred, 0u);
+
+    std::vector<uint8_t> command(70000, 'z');
+    ASSERT_EQ(deviceWrite(&interface, command.data(), 70000), 0);
+    EXPECT_EQ(Moved(*printers_[0], Transfer::Kind::kBulkOut),
+              (std::vector<uint32_t>{65536, 4208, 256}));
+    printers_[0]->ClearTransfers();
+    char firmware[kQueryFieldSize] = {};
+    ASSERT_EQ(GetFirmVersion(&interface, firmware), 4);
+    EXPECT_STREQ(firmware, "1.00");
+    EXPECT_EQ(Moved(*printers_[0], Transfer::Kind::kBulkIn), (std::vector<uint32_t>{8, 6}));
 
     EXPECT_EQ(interface.Close(), usb::kUsbOk);
     counters = mock_->Counters(paths_[0]);
     EXPECT_FALSE(counters.claimed);
     EXPECT_TRUE(counters.driverAttached) << "the printer driver was not given the interface back";
-    EXPECT_EQ(counters.driverDetaches, 1);
     EXPECT_NE(interface.Close(), usb::kUsbOk);
     uint8_t byte = 0;
     Completion done;
@@ -208,43 +229,7 @@ TEST_F(LibusbOnMockBus, OpeningTakesTheInterfaceFromThePrinterDriverAndClosingGi
     EXPECT_EQ(interface.OpenSeize(), usb::kUsbBusy);
     counters = mock_->Counters(paths_[0]);
     EXPECT_TRUE(counters.driverAttached);
-    EXPECT_EQ(counters.driverAttaches, 2);
     EXPECT_FALSE(counters.claimed);
-}
-
-TEST_F(LibusbOnMockBus, DeviceIdRequestsAndBulkExchanges) {
-    PrinterState state = Printer();
-    state.deviceId = "MFG:Orvane;" + std::string(300, 'x') + ";MDL:QZ-M480;";
-    Start({state});
-    usb::UsbInterface& interface = *interfaces_[0];
-    const size_t total = state.deviceId.size() + 2;
-    std::vector<uint8_t> reply(total, 0xEE);
-    usb::UsbControlRequest request{0xA1, 0, 0, 0, 256, reply.data()};
-    ASSERT_EQ(interface.ControlRequest(&request, 5000), usb::kUsbOk);
-    ASSERT_EQ(request.transferred, 256u) << "a long reply fills the buffer";
-    EXPECT_EQ(reply[0] << 8 | reply[1], static_cast<int>(total));
-    EXPECT_EQ(reply[256], 0xEE) << "bytes after the buffer were touched";
-    request.length = static_cast<uint16_t>(total);
-    ASSERT_EQ(interface.ControlRequest(&request, 5000), usb::kUsbOk);
-    ASSERT_EQ(request.transferred, total);
-    EXPECT_EQ(std::string(reply.begin() + 2, reply.end()), state.deviceId);
-    state.deviceIdFails = true;
-    printers_[0]->SetState(state);
-    EXPECT_EQ(interface.ControlRequest(&request, 5000), usb::kUsbStall);
-    EXPECT_EQ(request.transferred, 0u);
-
-    std::vector<uint8_t> command(70000, 'z');
-    ASSERT_EQ(deviceWrite(&interface, command.data(), 600), 0);
-    ASSERT_EQ(deviceWrite(&interface, command.data(), 70000), 0);
-    EXPECT_EQ(Moved(*printers_[0], Transfer::Kind::kBulkOut),
-              (std::vector<uint32_t>{344, 256, 65536, 4208, 256}));
-    printers_[0]->ClearTransfers();
-    char firmware[kQueryFieldSize] = {};
-    ASSERT_EQ(GetFirmVersion(&interface, firmware), 4);
-    EXPECT_STREQ(firmware, "1.00");
-    EXPECT_EQ(Moved(*printers_[0], Transfer::Kind::kBulkIn), (std::vector<uint32_t>{8, 6}));
-    printers_[0]->SetRawAnswer("STATUS", "", std::string("0000000801000\r\n\0", 16));
-    EXPECT_EQ(GetStatus(&interface), 1000);
 }
 
 TEST_F(LibusbOnMockBus, ReadsEndByTheirOwnTimeOutOrStallAndTheNextExchangeStillWorks) {
@@ -261,10 +246,8 @@ TEST_F(LibusbOnMockBus, ReadsEndByTheirOwnTimeOutOrStallAndTheNextExchangeStillW
     EXPECT_GE(std::chrono::steady_clock::now() - started, 250ms) << "ended before its time-out";
     EXPECT_EQ(done.calls, 1);
     EXPECT_EQ(done.result, usb::kUsbTimedOut);
-    EXPECT_EQ(done.moved, 0u);
     EXPECT_EQ(header[0], '#') << "a read that timed out wrote into the buffer";
-    EXPECT_EQ(mock_->Counters(paths_[0]).discarded, 1) << "the timed-out URB was not cancelled";
-    EXPECT_EQ(mock_->Counters(paths_[0]).pending, 0);
+    EXPECT_EQ(mock_->Counters(paths_[0]).pending, 0) << "the timed-out URB was not cancelled";
     EXPECT_EQ(GetStatus(&interface), 0) << "the next exchange after a time-out";
 
     printers_[0]->SetFault(Fault::kStall, "STATUS");
@@ -280,9 +263,35 @@ TEST_F(LibusbOnMockBus, ReadsEndByTheirOwnTimeOutOrStallAndTheNextExchangeStillW
     EXPECT_GE(std::chrono::steady_clock::now() - asked, 9500ms);
 }
 
-TEST_F(LibusbOnMockBus, UnpluggedFromEitherSideWhileAWorkerWaits) {
-    Start({Printer(), Printer()});
+// Two printers, each with its own worker, while the main thread handles bus
+// events: every worker's completions reach it, whichever thread handled them.
+// Then each is unplugged: one in the middle of an answer, the other from the
+// bus's side while a worker waits on a read.
+TEST_F(LibusbOnMockBus, WorkersOfTwoPrintersExchangeAndSeeTheirPrinterUnplugged) {
+    PrinterState second = Printer();
+    second.status = 1000;
+    Start({Printer(), second});
+    std::atomic<int> running{2};
+    std::vector<std::set<int>> statuses(2);  // each worker sees only its own printer
+    std::vector<std::thread> workers;
+    for (size_t i = 0; i < 2; ++i) {
+        workers.emplace_back([&, i] {
+            for (int n = 0; n < 100; ++n) {
+                statuses[i].insert(GetStatus(interfaces_[i].get()));
+            }
+            --running;
+        });
+    }
+    while (running > 0) {
+        bus_->HandleEvents(10);
+    }
+    for (std::thread& worker : workers) {
+        worker.join();
+    }
+    EXPECT_EQ(statuses, (std::vector<std::set<int>>{{0}, {1000}}));
+
     // In the middle of an answer: the missing data reads as empty.
+    printers_[1]->ClearTransfers();
     printers_[1]->SetFault(Fault::kRemoveMidTransfer, "INFO", "MEDIA");
     char media[kQueryFieldSize];
     EXPECT_EQ(GetMediaSize(interfaces_[1].get(), media), 0);
@@ -291,7 +300,6 @@ TEST_F(LibusbOnMockBus, UnpluggedFromEitherSideWhileAWorkerWaits) {
     ExpectRemoval(2, 1);
     EXPECT_EQ(GetStatus(interfaces_[1].get()), kStatusUnknown);
 
-    // From the bus's side, while a worker waits on a read.
     Completion done;
     std::atomic<bool> ended{false};
     std::thread worker([&] {
@@ -325,32 +333,6 @@ TEST_F(LibusbOnMockBus, UnpluggedFromEitherSideWhileAWorkerWaits) {
     bus_.reset();
     EXPECT_EQ(Descriptors(), descriptors_) << "a descriptor was left open";
     EXPECT_EQ(mock_->Counters(paths_[0]).pending, 0);
-}
-
-// Two printers, each with its own worker, while the main thread handles bus
-// events: every worker's completions reach it, whichever thread handled them.
-TEST_F(LibusbOnMockBus, WorkersOfTwoPrintersExchangeAtTheSameTime) {
-    PrinterState second = Printer();
-    second.status = 1000;
-    Start({Printer(), second});
-    std::atomic<int> running{2};
-    std::vector<std::set<int>> statuses(2);  // each worker sees only its own printer
-    std::vector<std::thread> workers;
-    for (size_t i = 0; i < 2; ++i) {
-        workers.emplace_back([&, i] {
-            for (int n = 0; n < 100; ++n) {
-                statuses[i].insert(GetStatus(interfaces_[i].get()));
-            }
-            --running;
-        });
-    }
-    while (running > 0) {
-        bus_->HandleEvents(10);
-    }
-    for (std::thread& worker : workers) {
-        worker.join();
-    }
-    EXPECT_EQ(statuses, (std::vector<std::set<int>>{{0}, {1000}}));
 }
 
 }  // namespace

@@ -40,26 +40,6 @@ std::vector<uint8_t> Descriptors(const emu::PrinterState& s) {
             7, 0x05, kEndpointIn, 0x02, 0x00, 0x02, 0};
 }
 
-using Pairs = std::vector<std::pair<std::string, std::string>>;
-
-// Adds a device with its sysfs attributes and udev properties.
-std::string AddDevice(UMockdevTestbed* testbed, const std::string& name, const char* parent,
-                      const Pairs& attributes, const Pairs& properties) {
-    std::vector<gchar*> lists[2];
-    for (int i = 0; i < 2; ++i) {
-        for (const auto& [key, value] : i ? properties : attributes) {
-            lists[i].push_back(const_cast<gchar*>(key.c_str()));
-            lists[i].push_back(const_cast<gchar*>(value.c_str()));
-        }
-        lists[i].push_back(nullptr);
-    }
-    gchar* path = umockdev_testbed_add_devicev(testbed, "usb", name.c_str(), parent,
-                                               lists[0].data(), lists[1].data());
-    std::string syspath = path;
-    g_free(path);
-    return syspath;
-}
-
 std::string Rooted(UMockdevTestbed* testbed, const std::string& path) {
     gchar* root = umockdev_testbed_get_root_dir(testbed);
     std::string rooted = std::string(root) + path;
@@ -112,7 +92,7 @@ struct Urb {
 // One plugged printer as the mocked kernel sees it.
 struct Device {
     struct MockUsbBus::Impl* bus = nullptr;
-    std::string syspath, interfacePath, devnode;
+    std::string syspath, devnode;
     std::shared_ptr<emu::EmulatedPrinter> printer;
     UMockdevIoctlBase* handler = nullptr;
     MockUsbCounters counters;
@@ -137,7 +117,6 @@ struct MockUsbBus::Impl {
     std::atomic<std::thread::id> handlerThread;
 
     static gboolean HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data);
-    static void Vanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data);
     long Answer(Device& device, UMockdevIoctlClient* client, int* error);
     long Submit(Device& device, UMockdevIoctlClient* client, int* error);
     long Reap(Device& device, UMockdevIoctlClient* client, int* error);
@@ -165,22 +144,6 @@ gboolean MockUsbBus::Impl::HandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* 
         self->Remove(syspath);
     }
     return TRUE;
-}
-
-// Closing the node releases what the client held, as the kernel does.
-void MockUsbBus::Impl::Vanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) {
-    auto* device = static_cast<Device*>(data);
-    std::lock_guard lock(device->bus->mutex);
-    device->counters.claimed = false;
-    for (auto* list : {&device->pending, &device->completed}) {
-        std::erase_if(*list, [client](Urb& urb) {
-            const bool ours = urb.client == client;
-            if (ours)
-                urb.Release();
-            return ours;
-        });
-    }
-    device->Count();
 }
 
 // Answers one usbfs request; returns the ioctl's result, setting *error when
@@ -218,11 +181,9 @@ long MockUsbBus::Impl::Answer(Device& device, UMockdevIoctlClient* client, int* 
                     result = fail(EINVAL);
                 } else if (command.ioctl_code == static_cast<int>(USBDEVFS_DISCONNECT)) {
                     result = counters.driverAttached ? 0 : fail(ENODATA);
-                    counters.driverDetaches += counters.driverAttached;
                     counters.driverAttached = false;
                 } else if (command.ioctl_code == static_cast<int>(USBDEVFS_CONNECT)) {
                     result = counters.claimed ? fail(EBUSY) : 0;
-                    counters.driverAttaches += !counters.claimed && !counters.driverAttached;
                     counters.driverAttached = counters.driverAttached || !counters.claimed;
                 } else {
                     result = fail(ENOTTY);
@@ -243,25 +204,9 @@ long MockUsbBus::Impl::Answer(Device& device, UMockdevIoctlClient* client, int* 
                            device.printer->OpenInterface() != usb::kUsbOk) {
                     result = fail(EBUSY);
                 } else {
-                    counters.claims += !counters.claimed;
                     counters.claimed = true;
                 }
             });
-            break;
-        case USBDEVFS_SETCONFIGURATION:
-            resolved = WithArgument<int>(client, [&](int& value) {
-                const int configuration = device.printer->State().configurationValue;
-                result = counters.claimed ? fail(EBUSY)
-                         : value == configuration || value == -1 ? 0 : fail(EINVAL);
-            });
-            break;
-        case USBDEVFS_SETINTERFACE:
-            resolved = WithArgument<usbdevfs_setinterface>(client, [&](usbdevfs_setinterface& set) {
-                result = static_cast<unsigned>(set.interface) == ours && set.altsetting == 0 ? 0 : fail(EINVAL);
-            });
-            break;
-        case USBDEVFS_CLEAR_HALT:
-        case USBDEVFS_RESET:
             break;
         case USBDEVFS_SUBMITURB:
             return Submit(device, client, error);
@@ -278,7 +223,6 @@ long MockUsbBus::Impl::Answer(Device& device, UMockdevIoctlClient* client, int* 
             it->actualLength = 0;
             device.completed.push_back(std::move(*it));
             device.pending.erase(it);
-            ++counters.discarded;
             break;
         }
         default:
@@ -391,7 +335,7 @@ long MockUsbBus::Impl::Reap(Device& device, UMockdevIoctlClient* client, int* er
 
 void MockUsbBus::Impl::Remove(const std::string& syspath) {
     std::shared_ptr<emu::EmulatedPrinter> printer;
-    std::string interfacePath, devnode;
+    std::string devnode;
     {
         std::lock_guard lock(mutex);
         auto found = devices.find(syspath);
@@ -408,16 +352,12 @@ void MockUsbBus::Impl::Remove(const std::string& syspath) {
         }
         device.pending.clear();
         printer = device.printer;
-        interfacePath = device.interfacePath;
         devnode = device.devnode;
     }
     printer->SetRemovalListener(nullptr);
     if (!printer->Removed())
         printer->Remove();
-    for (const std::string& path : {interfacePath, syspath}) {
-        umockdev_testbed_uevent(testbed, path.c_str(), "remove");
-    }
-    umockdev_testbed_remove_device(testbed, interfacePath.c_str());
+    umockdev_testbed_uevent(testbed, syspath.c_str(), "remove");
     umockdev_testbed_remove_device(testbed, syspath.c_str());
     g_unlink(Rooted(testbed, devnode).c_str());
 }
@@ -456,39 +396,21 @@ std::string MockUsbBus::Plug(std::shared_ptr<emu::EmulatedPrinter> printer, bool
     printer->Plug();
     const emu::PrinterState state = printer->State();
     const int address = impl_->nextAddress++;
-    char devnode[64], product[32], vendorId[8], productId[8], interfaceNumber[8];
+    char devnode[64];
     std::snprintf(devnode, sizeof devnode, "/dev/bus/usb/001/%03d", address);
-    std::snprintf(product, sizeof product, "%x/%x/100", state.vendorId, state.productId);
-    std::snprintf(vendorId, sizeof vendorId, "%04x", state.vendorId);
-    std::snprintf(productId, sizeof productId, "%04x", state.productId);
-    std::snprintf(interfaceNumber, sizeof interfaceNumber, "%02x\n", state.interfaceNumber);
-    const std::string name = "1-" + std::to_string(address - 1), minor = std::to_string(address - 1);
-    const std::string configuration = std::to_string(state.configurationValue);
+    const std::string number = std::to_string(address), minor = std::to_string(address - 1);
+    const std::string configuration = std::to_string(state.configurationValue) + "\n";
 
     // sysfs attributes end with a newline, as the kernel writes them.
-    const std::string syspath = AddDevice(
-        impl_->testbed, name, nullptr,
-        {{"idVendor", vendorId + std::string("\n")}, {"idProduct", productId + std::string("\n")},
-         {"bcdDevice", "0100\n"}, {"bDeviceClass", "00\n"}, {"bNumConfigurations", "1\n"},
-         {"bConfigurationValue", configuration + "\n"}, {"bNumInterfaces", " 1\n"},
-         {"busnum", "1\n"}, {"devnum", std::to_string(address) + "\n"}, {"speed", "480\n"},
-         {"manufacturer", "Orvane\n"}, {"product", "QZ-M480\n"}, {"serial", state.serial + "\n"},
-         {"dev", "189:" + minor + "\n"}},
-        {{"DEVTYPE", "usb_device"}, {"DEVNAME", devnode}, {"BUSNUM", "001"},
-         {"DEVNUM", std::string(devnode).substr(17)}, {"MAJOR", "189"}, {"MINOR", minor},
-         {"PRODUCT", product}, {"TYPE", "0/0/0"}, {"ID_VENDOR_ID", vendorId},
-         {"ID_MODEL_ID", productId}});
+    gchar* added = umockdev_testbed_add_device(
+        impl_->testbed, "usb", ("1-" + minor).c_str(), nullptr, "bConfigurationValue",
+        configuration.c_str(), "busnum", "1\n", "devnum", (number + "\n").c_str(), nullptr,
+        "DEVTYPE", "usb_device", "DEVNAME", devnode, nullptr);
+    const std::string syspath = added;
+    g_free(added);
     std::vector<uint8_t> descriptors = Descriptors(state);
     umockdev_testbed_set_attribute_binary(impl_->testbed, syspath.c_str(), "descriptors",
                                           descriptors.data(), static_cast<int>(descriptors.size()));
-    const std::string interfacePath = AddDevice(
-        impl_->testbed, name + ":" + configuration + "." + std::to_string(state.interfaceNumber),
-        syspath.c_str(),
-        {{"bInterfaceNumber", interfaceNumber}, {"bAlternateSetting", " 0\n"},
-         {"bNumEndpoints", "02\n"}, {"bInterfaceClass", "07\n"}, {"bInterfaceSubClass", "01\n"},
-         {"bInterfaceProtocol", "02\n"}},
-        {{"DEVTYPE", "usb_interface"}, {"PRODUCT", product}, {"TYPE", "0/0/0"},
-         {"INTERFACE", "7/1/2"}, {"DRIVER", "usblp"}});
     // The device node; opening it connects to the ioctl handler attached below.
     g_mkdir_with_parents(Rooted(impl_->testbed, "/dev/bus/usb/001").c_str(), 0755);
     g_file_set_contents(Rooted(impl_->testbed, devnode).c_str(), "", 0, nullptr);
@@ -496,19 +418,10 @@ std::string MockUsbBus::Plug(std::shared_ptr<emu::EmulatedPrinter> printer, bool
     auto device = std::make_unique<Device>();
     device->bus = impl_.get();
     device->syspath = syspath;
-    device->interfacePath = interfacePath;
     device->devnode = devnode;
     device->printer = printer;
     device->handler = umockdev_ioctl_base_new();
     g_signal_connect(device->handler, "handle-ioctl", G_CALLBACK(&Impl::HandleIoctl), device.get());
-    g_signal_connect(device->handler, "client-vanished", G_CALLBACK(&Impl::Vanished), device.get());
-    g_signal_connect(device->handler, "client-connected",
-                     G_CALLBACK(+[](UMockdevIoctlBase*, UMockdevIoctlClient*, gpointer data) {
-                         auto* d = static_cast<Device*>(data);
-                         std::lock_guard lock(d->bus->mutex);
-                         ++d->counters.opens;
-                     }),
-                     device.get());
     GError* error = nullptr;
     umockdev_testbed_attach_ioctl(impl_->testbed, devnode, device->handler, &error);
     if (error) {

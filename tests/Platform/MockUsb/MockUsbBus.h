@@ -21,13 +21,8 @@
 
 namespace qzm::test {
 
-// What the mocked kernel saw of one plugged printer.
+// What the mocked kernel holds of one plugged printer.
 struct MockUsbCounters {
-    int opens = 0;               // device node opened
-    int claims = 0;              // interface claimed
-    int driverDetaches = 0;      // printer driver taken away
-    int driverAttaches = 0;      // printer driver given back
-    int discarded = 0;           // URBs discarded (cancelled) before they completed
     int pending = 0;             // URBs submitted and not reaped yet
     bool driverAttached = true;  // the kernel's printer driver holds the interface
     bool claimed = false;
