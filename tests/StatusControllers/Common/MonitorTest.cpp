@@ -7,18 +7,13 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <mutex>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include "../../Support/TempRoot.h"
 #include "CacheFolder.h"
-#include "DeviceId.h"
 #include "DaemonTestSupport.h"
+#include "DeviceId.h"
 #include "DeviceMonitor.h"
 #include "DiagnosticReport.h"
 #include "EmulatedUsb.h"
@@ -36,7 +31,6 @@ using qzm::emu::PrinterState;
 using qzm::emu::Transfer;
 
 constexpr auto kCycle = 20ms;
-const std::string kFolder = kInfoFolder;
 
 // The emulated interface, except that a device-ID request reports a
 // time-out after the reply has arrived in the buffer.
@@ -65,27 +59,42 @@ std::string Prefix(size_t length) {
     return {static_cast<char>(length >> 8), static_cast<char>(length & 0xFF)};
 }
 
-TEST(DeviceIdRequest, AsksWithTheInterfacesValuesAndAgainForALongReply) {
-    // Device IDs of 298 and 253 bytes: 300 and 255 with the prefix.
-    for (const size_t size : {298u, 253u, 252u}) {
+std::vector<uint32_t> ControlLengths(const EmulatedPrinter& printer) {
+    std::vector<uint32_t> lengths;
+    for (const Transfer& t : printer.Transfers()) {
+        if (t.kind == Transfer::Kind::kControl) {
+            EXPECT_EQ(t.value << 16 | t.index, 0x10100u);  // configuration value - 1, interface * 256
+            lengths.push_back(t.length);
+        }
+    }
+    return lengths;
+}
+
+TEST(DeviceIdRequest, AsksWithTheInterfacesValuesAndReadsOnlyAsFarAsTheReplyReaches) {
+    // Device IDs of 298 and 253 bytes: 300 and 255 with the prefix, asked again.
+    const struct {
+        std::string reply;
+        std::optional<std::string> expected;
+        std::vector<uint32_t> asked;
+    } cases[] = {
+        {Prefix(300) + std::string(298, 'x'), std::string(298, 'x'), {256, 300}},
+        {Prefix(255) + std::string(253, 'x'), std::string(253, 'x'), {256, 255}},
+        {Prefix(254) + std::string(252, 'x'), std::string(252, 'x'), {256}},
+        {Prefix(5) + "MDL:QZ", "MDL", {256}},  // bytes after the announced length
+        {Prefix(200) + "MDL:QZ", "MDL:QZ", {256}},  // a prefix larger than the reply
+        {Prefix(5), "", {256}},
+        {Prefix(2) + "MDL:QZ", std::nullopt, {256}},
+        {std::string(1, '\0'), std::nullopt, {256}},
+        {Prefix(6) + "MD\xC3(", std::nullopt, {256}},  // not UTF-8
+    };
+    for (const auto& c : cases) {
         PrinterState state;
-        state.deviceId = std::string(size, 'x');
+        state.deviceIdReply = c.reply;
         auto printer = EmulatedPrinter::Create(state);
         auto interface = printer->CreateInterface();
         ASSERT_EQ(interface->OpenSeize(), 0);
-        EXPECT_EQ(_CopyDeviceId(interface.get(), 2, 1), state.deviceId);
-        std::vector<uint32_t> lengths;
-        for (const Transfer& t : printer->Transfers()) {
-            EXPECT_EQ(t.kind, Transfer::Kind::kControl);
-            EXPECT_EQ(t.value, 1u);    // configuration value - 1
-            EXPECT_EQ(t.index, 256u);  // interface number * 256
-            lengths.push_back(t.length);
-        }
-        std::vector<uint32_t> asked = {256};
-        if (size >= 253) {
-            asked.push_back(static_cast<uint32_t>(size + 2));
-        }
-        EXPECT_EQ(lengths, asked);
+        EXPECT_EQ(_CopyDeviceId(interface.get(), 2, 1), c.expected) << c.reply.size();
+        EXPECT_EQ(ControlLengths(*printer), c.asked) << c.reply.size();
     }
     // A request that fails gives nothing, whatever reached the buffer.
     PrinterState state;
@@ -102,34 +111,8 @@ TEST(DeviceIdRequest, AsksWithTheInterfacesValuesAndAgainForALongReply) {
     EXPECT_EQ(_CopyDeviceId(nullptr, 1, 0), std::nullopt);
 }
 
-TEST(DeviceIdRequest, RepliesAreReadOnlyAsFarAsTheyReach) {
-    const struct {
-        std::string reply;
-        std::optional<std::string> expected;
-    } cases[] = {
-        {Prefix(5) + "MDL:QZ", "MDL"},     // bytes after the announced length
-        {Prefix(200) + "MDL:QZ", "MDL:QZ"},  // a prefix larger than the reply
-        {Prefix(400) + "MDL:QZ", "MDL:QZ"},
-        {Prefix(5), ""},
-        {Prefix(2) + "MDL:QZ", std::nullopt},
-        {std::string(1, '\0'), std::nullopt},
-        {Prefix(6) + "MD\xC3(", std::nullopt},  // not UTF-8
-    };
-    for (const auto& c : cases) {
-        PrinterState state;
-        state.deviceIdReply = c.reply;
-        auto printer = EmulatedPrinter::Create(state);
-        auto interface = printer->CreateInterface();
-        ASSERT_EQ(interface->OpenSeize(), 0);
-        EXPECT_EQ(_CopyDeviceId(interface.get(), 1, 0), c.expected) << c.reply.size();
-    }
-}
-
 TEST(DeviceIdModel, TheFirstModelFieldGivesTheModel) {
-    const struct {
-        std::optional<std::string> id;
-        std::optional<std::string> model;
-    } cases[] = {
+    const std::pair<std::optional<std::string>, std::optional<std::string>> cases[] = {
         {"MFG:Orvane;MDL:QZ-M480;CLS:PRINTER", "QZ-M480"},
         {"MFG:Orvane;  mdl:QZ-M480;", "QZ-M480"},
         {"MODEL:  QZ-M480  ;MFG:Orvane", "QZ-M480"},
@@ -142,8 +125,8 @@ TEST(DeviceIdModel, TheFirstModelFieldGivesTheModel) {
         {"", std::nullopt},
         {std::nullopt, std::nullopt},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(deviceIDCopyModel(c.id), c.model) << c.id.value_or("(none)");
+    for (const auto& [id, model] : cases) {
+        EXPECT_EQ(deviceIDCopyModel(id), model) << id.value_or("(none)");
     }
 }
 
@@ -170,8 +153,7 @@ class MonitorTest : public ::testing::Test {
             return queueDone_.load();
         };
         monitor_ = std::make_unique<DeviceMonitor>(bus_, settings);
-        const PrinterState state;
-        EXPECT_EQ(monitor_->Start(state.vendorId, state.productId), 0);
+        EXPECT_EQ(monitor_->Start(0x1343, 0x0480), 0);
         return *monitor_;
     }
     std::shared_ptr<EmulatedPrinter> Plug(const std::string& serial, PrinterState state = {}) {
@@ -180,7 +162,7 @@ class MonitorTest : public ::testing::Test {
         bus_.Attach(printer);
         return printer;
     }
-    std::string Path(const std::string& name) const { return root_ / (kFolder + "/" + name); }
+    std::string Path(const std::string& name) const { return root_ / (kInfoFolder + "/" + name); }
     std::string File(const std::string& serial) const { return Path("QZ-M480_" + serial + ".log"); }
     void Request(const std::string& serial, const std::string& suffix) {
         std::ofstream(Path("QZ-M480_" + serial + suffix)).close();
@@ -219,87 +201,56 @@ class MonitorTest : public ::testing::Test {
     std::atomic<bool> queueDone_{true};
 };
 
-TEST_F(MonitorTest, RequestFilesDrivePassesAndALockedPrinterIsLeftAlone) {
-    PrinterState state;
-    state.status = 900;
-    auto printer = Plug("QZ0001", state);
-    DeviceMonitor& monitor = Start();
-    EXPECT_EQ(monitor.WorkerCount(), 1u);
-    ASSERT_TRUE(Until([&] { return fs::exists(File("QZ0001")); }));
-    EXPECT_EQ(QueueSteps(), std::vector<std::string>{"QZ0001"});
-    // Set up: no pass, and so no USB traffic, without a request file.
-    printer->ClearTransfers();
-    Cycles(10);
-    EXPECT_TRUE(printer->Transfers().empty());
-
-    // "_TC_UTIL": a pass with the life counter, whatever the status.
-    Request("QZ0001", "_TC_UTIL");
-    ASSERT_TRUE(Until([&] { return Read(File("QZ0001")).find("\"00042\"") != std::string::npos; }));
-    EXPECT_FALSE(fs::exists(Path("QZ-M480_QZ0001_TC_UTIL")));
-    // "_START_UTIL" while the status is 900: a pass without the counter.
-    Request("QZ0001", "_START_UTIL");
-    ASSERT_TRUE(Until([&] {
-        return !fs::exists(Path("QZ-M480_QZ0001_START_UTIL")) &&
-               Read(File("QZ0001")).find("TOTAL_COUNT=\"\"") != std::string::npos;
-    }));
-
-    // While a print job holds the printer's lock, no pass.
-    PrinterLock job("QZ0001");
-    ASSERT_TRUE(Until([&] { return job.TryLock() == PrinterLock::kLockTaken; }));  // pass over
-    Request("QZ0001", "_UTIL");
-    printer->ClearTransfers();
-    Cycles(5);
-    EXPECT_TRUE(printer->Transfers().empty());
-    job.Unlock();
-    // "_UTIL": a pass every cycle for as long as it exists.
-    ASSERT_TRUE(Until([&] { return Count(*printer, "STATUS") >= 3; }));
-    EXPECT_TRUE(fs::exists(Path("QZ-M480_QZ0001_UTIL")));
-    fs::remove(Path("QZ-M480_QZ0001_UTIL"));
-    Cycles(3);
-    const size_t after = Count(*printer, "STATUS");
-    Cycles(10);
-    EXPECT_LE(Count(*printer, "STATUS"), after + 1);  // a pass under way may end
-}
-
-TEST_F(MonitorTest, ArrivalsAndUnplugsOfTwoPrinters) {
-    DeviceMonitor& monitor = Start();
-    EXPECT_EQ(monitor.WorkerCount(), 0u);
+// Two printers: each set up once, then queried only on its own request
+// files, and never while a print job holds its lock; one unplugged.
+TEST_F(MonitorTest, RequestFilesDrivePassesOfTheirPrinterOnly) {
     PrinterState second;
+    second.status = 900;
     second.configurationValue = 2;
     second.interfaceNumber = 1;
     auto a = Plug("A 1");
     auto b = Plug("B2", second);
+    DeviceMonitor& monitor = Start();
+    EXPECT_EQ(monitor.WorkerCount(), 2u);
     ASSERT_TRUE(FileBecomes("A%201", Info{.serial = "A%201"}.Text()));
-    ASSERT_TRUE(FileBecomes("B2", Info{.serial = "B2"}.Text()));
+    ASSERT_TRUE(FileBecomes("B2", (Info{.status = "00900", .message = "00005", .serial = "B2"}.Text())));
+    auto steps = QueueSteps();  // in no fixed order
+    std::sort(steps.begin(), steps.end());
+    EXPECT_EQ(steps, (std::vector<std::string>{"A%201", "B2"}));
+    EXPECT_EQ(ControlLengths(*b), std::vector<uint32_t>{256});
     int stranger = 0;
     monitor.DeviceRemoved(&stranger);  // no record: ignored
-    EXPECT_EQ(monitor.WorkerCount(), 2u);
-
-    // The device ID is asked for with the printer's own values.
-    for (const Transfer& t : b->Transfers()) {
-        if (t.kind == Transfer::Kind::kControl) {
-            EXPECT_EQ(t.value, 1u);
-            EXPECT_EQ(t.index, 256u);
-        }
-    }
-    // A request for one printer reaches only that one.
+    // Set up: no pass, and so no USB traffic, without a request file.
+    a->ClearTransfers();
     b->ClearTransfers();
-    Request("A%201", "_START_UTIL");
-    ASSERT_TRUE(FileBecomes("A%201", (Info{.serial = "A%201", .counter = "00042"}.Text())));
-    EXPECT_TRUE(b->Transfers().empty());
+    Cycles(10);
+    EXPECT_TRUE(a->Transfers().empty());
+
+    // "_TC_UTIL": a pass with the life counter, whatever the status;
+    // "_START_UTIL" while the status is 900: a pass without it.
+    Request("B2", "_TC_UTIL");
+    ASSERT_TRUE(Until([&] { return Read(File("B2")).find("\"00042\"") != std::string::npos; }));
+    EXPECT_FALSE(fs::exists(Path("QZ-M480_B2_TC_UTIL")));
+    Request("B2", "_START_UTIL");
+    ASSERT_TRUE(Until([&] {
+        return !fs::exists(Path("QZ-M480_B2_START_UTIL")) &&
+               Read(File("B2")).find("TOTAL_COUNT=\"\"") != std::string::npos;
+    }));
+    EXPECT_TRUE(a->Transfers().empty());
+
+    // While a print job holds the printer's lock, no pass.
+    PrinterLock job("A%201");
+    ASSERT_TRUE(Until([&] { return job.TryLock() == PrinterLock::kLockTaken; }));
+    Request("A%201", "_UTIL");
+    Cycles(5);
+    EXPECT_TRUE(a->Transfers().empty());
+    job.Unlock();
+    ASSERT_TRUE(Until([&] { return Count(*a, "STATUS") >= 1; }));
 
     bus_.Detach(a);
     ASSERT_TRUE(Until([&] { return monitor.WorkerCount() == 1; }));
     EXPECT_EQ(Read(File("A%201")), kDisconnected);
-    EXPECT_EQ(Read(File("B2")), Info{.serial = "B2"}.Text());
     monitor.DeviceRemoved(a->Id());  // a second notice frees nothing twice
-
-    // Plugged in again: a new worker goes through set-up again.
-    bus_.Attach(a);
-    ASSERT_TRUE(FileBecomes("A%201", Info{.serial = "A%201"}.Text()));
-    auto steps = QueueSteps();  // the first two in no fixed order
-    std::sort(steps.begin(), steps.end());
-    EXPECT_EQ(steps, (std::vector<std::string>{"A%201", "A%201", "B2"}));
 }
 
 TEST_F(MonitorTest, PrintersThatCannotBeIdentifiedGetNoFile) {
@@ -307,19 +258,17 @@ TEST_F(MonitorTest, PrintersThatCannotBeIdentifiedGetNoFile) {
     noSerial->SetFault(Fault::kNoAnswer, "INFO", "SERIAL_NUMBER");
     PrinterState state;
     state.deviceId = "MFG:Orvane;CLS:PRINTER;";
+    state.configurationValue = 2;
+    state.interfaceNumber = 1;
     auto noModel = Plug("S2", state);
     Start();
     // The serial is asked for twice a pass, a pass every cycle; a printer
     // without a model is opened every cycle, its serial read once.
     ASSERT_TRUE(Until([&] {
-        size_t control = 0;
-        for (const auto& t : noModel->Transfers()) {
-            control += t.kind == Transfer::Kind::kControl;
-        }
-        return Count(*noSerial, "INFO", "SERIAL_NUMBER") >= 6 && control >= 4;
+        return Count(*noSerial, "INFO", "SERIAL_NUMBER") >= 6 && ControlLengths(*noModel).size() >= 4;
     }));
     EXPECT_EQ(Count(*noModel, "INFO", "SERIAL_NUMBER"), 1u);
-    EXPECT_TRUE(fs::is_empty(root_ / kFolder));
+    EXPECT_TRUE(fs::is_empty(root_ / kInfoFolder));
     EXPECT_TRUE(QueueSteps().empty());
     noSerial->ClearFaults();
     ASSERT_TRUE(FileBecomes("S1", Info{.serial = "S1"}.Text()));
@@ -359,7 +308,7 @@ TEST_F(MonitorTest, PlugCyclesLeaveNoWorkerBehind) {
         ASSERT_TRUE(Until([&] { return monitor.WorkerCount() == 1; })) << i;
         // Unplugged at once, once the file is written, or a few cycles on.
         if (i % 4 == 2) {
-            ASSERT_TRUE(FileBecomes("QZ0001", Info{.serial = "QZ0001"}.Text())) << i;
+            ASSERT_TRUE(FileBecomes("QZ0001", Info{}.Text())) << i;
         } else if (i % 4 == 3) {
             for (int k = 0; k < 3; ++k) {
                 monitor.RunOnce(2);
@@ -373,7 +322,7 @@ TEST_F(MonitorTest, PlugCyclesLeaveNoWorkerBehind) {
 
     // Unplugged inside a transfer: the removal comes on the worker's thread.
     bus_.Attach(printer);
-    ASSERT_TRUE(FileBecomes("QZ0001", Info{.serial = "QZ0001"}.Text()));
+    ASSERT_TRUE(FileBecomes("QZ0001", Info{}.Text()));
     printer->SetFault(Fault::kRemoveMidTransfer, "STATUS");
     Request("QZ0001", "_UTIL");
     ASSERT_TRUE(Until([&] { return monitor.WorkerCount() == 0; }));
@@ -387,14 +336,13 @@ TEST_F(MonitorTest, TheDiagnosticReportListsPrintersAndTheirFiles) {
     Plug("QZ0001");
     std::ofstream(File("QZ0001")) << "#PRINTER_INFORMATION\nMODEL=\"QZ-M480\"\n";
     std::ostringstream out;
-    const PrinterState state;
-    EXPECT_EQ(_ReportAttachedPrinters(bus_, state.vendorId, state.productId, out), 0);
+    EXPECT_EQ(_ReportAttachedPrinters(bus_, 0x1343, 0x0480, out), 0);
     EXPECT_EQ(out.str(),
               "Printer 1: serial number \"QZ0001\", model \"QZ-M480\"\n"
               "  Information file: /Library/Caches/Orvane/QZ-M480/QZ-M480_QZ0001.log\n"
               "    #PRINTER_INFORMATION\n"
               "    MODEL=\"QZ-M480\"\n");
-    EXPECT_EQ(std::distance(fs::directory_iterator(root_ / kFolder), fs::directory_iterator()), 1);
+    EXPECT_EQ(Tree(root_ / kInfoFolder).size(), 1u);
 }
 
 }  // namespace
