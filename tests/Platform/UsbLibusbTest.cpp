@@ -71,7 +71,6 @@ class LibusbOnMockBus : public ::testing::Test {
             printers_.push_back(EmulatedPrinter::Create(state));
             paths_.push_back(mock_->Plug(printers_.back(), false));
         }
-        descriptors_ = Descriptors();
         bus_ = usb::CreateLibusbBus();
         ASSERT_TRUE(bus_) << "libusb did not start";
         ASSERT_EQ(bus_->Start(QZM480_USB_VENDOR_ID, QZM480_USB_PRODUCT_ID,
@@ -144,7 +143,6 @@ class LibusbOnMockBus : public ::testing::Test {
     std::vector<usb::UsbEvent> events_;
     std::vector<std::unique_ptr<usb::UsbInterface>> interfaces_;
     std::vector<size_t> arrival_;  // the event of printer i's arrival
-    int descriptors_ = 0;          // device nodes open before the bus started
 };
 
 TEST_F(LibusbOnMockBus, OpeningExchangingAndClosingTheInterface) {
@@ -179,15 +177,11 @@ TEST_F(LibusbOnMockBus, OpeningExchangingAndClosingTheInterface) {
     EXPECT_EQ(interface.ControlRequest(&request, 5000), usb::kUsbStall);
     EXPECT_EQ(request.transferred, 0u);
 
+    // Each bulk transfer reaches the printer whole.
     std::vector<uint8_t> command(70000, 'z');
     ASSERT_EQ(deviceWrite(&interface, command.data(), 70000), 0);
     EXPECT_EQ(Moved(*printers_[0], Transfer::Kind::kBulkOut),
               (std::vector<uint32_t>{65536, 4208, 256}));
-    printers_[0]->ClearTransfers();
-    char firmware[kQueryFieldSize] = {};
-    ASSERT_EQ(GetFirmVersion(&interface, firmware), 4);
-    EXPECT_STREQ(firmware, "1.00");
-    EXPECT_EQ(Moved(*printers_[0], Transfer::Kind::kBulkIn), (std::vector<uint32_t>{8, 6}));
 
     EXPECT_EQ(interface.Close(), usb::kUsbOk);
     counters = mock_->Counters(paths_[0]);
@@ -317,7 +311,7 @@ TEST_F(LibusbOnMockBus, HotplugAndWorkersOfTwoPrintersThatAreUnplugged) {
     interfaces_.clear();
     events_.clear();
     bus_.reset();
-    EXPECT_EQ(Descriptors(), descriptors_) << "a descriptor was left open";
+    EXPECT_EQ(Descriptors(), 0) << "a descriptor was left open";
     EXPECT_EQ(mock_->Counters(paths_[0]).pending, 0);
 }
 

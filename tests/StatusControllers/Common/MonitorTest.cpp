@@ -174,11 +174,10 @@ class MonitorTest : public ::testing::Test {
     // Runs the main thread's loop until done holds; false after 20 s.
     bool Until(const std::function<bool()>& done) {
         const auto deadline = std::chrono::steady_clock::now() + 20s;
-        while (!done()) {
+        for (; !done(); monitor_->RunOnce(2)) {
             if (std::chrono::steady_clock::now() > deadline) {
                 return false;
             }
-            monitor_->RunOnce(2);
         }
         return true;
     }
