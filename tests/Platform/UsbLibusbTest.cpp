@@ -100,8 +100,8 @@ class LibusbOnMockBus : public ::testing::Test {
         int count = 0;
         for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
             std::error_code error;
-            count += std::filesystem::read_symlink(fd.path(), error).string().find("/dev/bus/usb/") !=
-                     std::string::npos;
+            const std::string target = std::filesystem::read_symlink(fd.path(), error).string();
+            count += target.find("/dev/bus/usb/") != std::string::npos;
         }
         return count;
     }

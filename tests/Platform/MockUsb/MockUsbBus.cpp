@@ -235,9 +235,10 @@ long MockUsbBus::Impl::Submit(Device& device, UMockdevIoctlClient* client, int* 
     };
     bool completes = true;
     if (request->type == USBDEVFS_URB_TYPE_CONTROL) {
-        usb::UsbControlRequest control{bytes[0], bytes[1], static_cast<uint16_t>(bytes[2] | bytes[3] << 8),
-                                       static_cast<uint16_t>(bytes[4] | bytes[5] << 8),
-                                       static_cast<uint16_t>(bytes[6] | bytes[7] << 8)};
+        const auto word = [bytes](int at) {
+            return static_cast<uint16_t>(bytes[at] | bytes[at + 1] << 8);
+        };
+        usb::UsbControlRequest control{bytes[0], bytes[1], word(2), word(4), word(6)};
         std::vector<uint8_t> reply(control.length);
         control.data = reply.data();
         const int done = device.printer->ControlRequest(&control);
@@ -256,9 +257,9 @@ long MockUsbBus::Impl::Submit(Device& device, UMockdevIoctlClient* client, int* 
         data.resize(length);
         int status = 0;
         uint32_t moved = 0;
-        const int started = device.printer->StartTransfer(out ? usb::kPipeBulkOut : usb::kPipeBulkIn,
-                                                          data.data(), static_cast<uint32_t>(length),
-                                                          &status, &moved);
+        const int started =
+            device.printer->StartTransfer(out ? usb::kPipeBulkOut : usb::kPipeBulkIn, data.data(),
+                                          static_cast<uint32_t>(length), &status, &moved);
         if (started != usb::kUsbOk)
             return fail(started == usb::kUsbNoDevice ? ENODEV : EINVAL);
         urb.actualLength = static_cast<int>(moved);

@@ -71,6 +71,7 @@ TEST_F(InfoFileTest, ExchangesAndFileForEachRequest) {
     const std::vector<std::string> tail = {"INFO/FVER", "INFO/MEDIA", "INFO/MQTY_DEFAULT",
                                            "INFO/MQTY"};
     const Info gone{.status = "99999", .message = "00006"};
+    const Info nine{.status = "00900", .message = "00005"};
     const struct {
         int32_t flags;
         int status;
@@ -80,9 +81,10 @@ TEST_F(InfoFileTest, ExchangesAndFileForEachRequest) {
     } cases[] = {
         {0, 0, Fault::kNone, {st}, {}},
         {kRequestUtil, 2, Fault::kNone, {st}, {.status = "00002", .message = ""}},
-        {kRequestTc, 900, Fault::kNone, {tc, st}, {.status = "00900", .message = "00005", .counter = "00042"}},
+        {kRequestTc, 900, Fault::kNone, {tc, st},
+         {.status = "00900", .message = "00005", .counter = "00042"}},
         {kRequestStart, 0, Fault::kNone, {st, tc}, {.counter = "00042"}},
-        {kRequestStart, 900, Fault::kNone, {st}, {.status = "00900", .message = "00005"}},
+        {kRequestStart, 900, Fault::kNone, {st}, nine},
         {kRequestTc | kRequestStart, 0, Fault::kNone, {tc, st}, {.counter = "00042"}},
         // A counter that failed first is asked for again on the start request.
         {kRequestTc | kRequestStart, 0, Fault::kNoAnswer, {tc, st, tc}, {}},

@@ -63,7 +63,8 @@ std::vector<uint32_t> ControlLengths(const EmulatedPrinter& printer) {
     std::vector<uint32_t> lengths;
     for (const Transfer& t : printer.Transfers()) {
         if (t.kind == Transfer::Kind::kControl) {
-            EXPECT_EQ(t.value << 16 | t.index, 0x10100u);  // configuration value - 1, interface * 256
+            // The configuration value - 1, the interface number * 256.
+            EXPECT_EQ(t.value << 16 | t.index, 0x10100u);
             lengths.push_back(t.length);
         }
     }
@@ -212,7 +213,8 @@ TEST_F(MonitorTest, RequestFilesDrivePassesOfTheirPrinterOnly) {
     DeviceMonitor& monitor = Start();
     EXPECT_EQ(monitor.WorkerCount(), 2u);
     ASSERT_TRUE(FileBecomes("A%201", Info{.serial = "A%201"}.Text()));
-    ASSERT_TRUE(FileBecomes("B2", (Info{.status = "00900", .message = "00005", .serial = "B2"}.Text())));
+    ASSERT_TRUE(
+        FileBecomes("B2", (Info{.status = "00900", .message = "00005", .serial = "B2"}.Text())));
     auto steps = QueueSteps();  // in no fixed order
     std::sort(steps.begin(), steps.end());
     EXPECT_EQ(steps, (std::vector<std::string>{"A%201", "B2"}));
@@ -264,7 +266,8 @@ TEST_F(MonitorTest, PrintersThatCannotBeIdentifiedGetNoFile) {
     // The serial is asked for twice a pass, a pass every cycle; a printer
     // without a model is opened every cycle, its serial read once.
     ASSERT_TRUE(Until([&] {
-        return Count(*noSerial, "INFO", "SERIAL_NUMBER") >= 6 && ControlLengths(*noModel).size() >= 4;
+        return Count(*noSerial, "INFO", "SERIAL_NUMBER") >= 6 &&
+               ControlLengths(*noModel).size() >= 4;
     }));
     EXPECT_EQ(Count(*noModel, "INFO", "SERIAL_NUMBER"), 1u);
     EXPECT_TRUE(fs::is_empty(root_ / kInfoFolder));
@@ -281,9 +284,8 @@ TEST_F(MonitorTest, TheQueueStepIsRepeatedAndTheFileWrittenMeanwhile) {
     Plug("QZ0001", state);
     Start();
     ASSERT_TRUE(Until([&] { return QueueSteps().size() >= 3; }));
-    EXPECT_NE(Read(File("QZ0001")).find("MODEL=\"QZ M480 \"EVIL=\"1  " + std::string(36, 'x') + "\"\n"),
-              std::string::npos)
-        << Read(File("QZ0001"));
+    const std::string model = "MODEL=\"QZ M480 \"EVIL=\"1  " + std::string(36, 'x') + "\"\n";
+    EXPECT_NE(Read(File("QZ0001")).find(model), std::string::npos) << Read(File("QZ0001"));
 }
 
 // A printer plugged in and out a hundred times, at different moments of its

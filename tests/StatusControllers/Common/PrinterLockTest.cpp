@@ -58,10 +58,20 @@ TEST(PrinterLock, RefusesUnsafeSerialsAndFoldersOthersControl) {
     EXPECT_EQ(PrinterLock("S1").TryLock(), PrinterLock::kLockUnavailable);
     EXPECT_TRUE(fs::is_empty(root / "/elsewhere"));
 
+    // Others may not write in the folder, nor its group unless the folder
+    // is shared on purpose (set-group-ID and sticky): then the group reads locks.
     fs::remove(folder);
     fs::create_directory(folder);
-    fs::permissions(folder, fs::perms::all);  // world-writable
-    EXPECT_EQ(PrinterLock("S1").TryLock(), PrinterLock::kLockUnavailable);
+    const std::pair<mode_t, mode_t> modes[] = {
+        {0777, 0}, {0770, 0}, {02770, 0}, {0701, 0600}, {03770, 0640}};
+    for (const auto& [folderMode, lockMode] : modes) {
+        ::chmod(folder.c_str(), folderMode);
+        fs::remove(folder + "/S1.lock");
+        EXPECT_EQ(PrinterLock("S1").TryLock(),
+                  lockMode ? PrinterLock::kLockTaken : PrinterLock::kLockUnavailable)
+            << std::oct << folderMode;
+        EXPECT_EQ(lockMode ? qzm::test::ModeOf(folder + "/S1.lock") : 0, lockMode);
+    }
 }
 
 }  // namespace
