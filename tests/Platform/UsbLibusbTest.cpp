@@ -80,6 +80,8 @@ class LibusbOnMockBus : public ::testing::Test {
                               }),
                   usb::kUsbOk);
         ASSERT_EQ(Events(), states.size()) << "attached printers are reported by Start itself";
+        EXPECT_NE(bus_->Start(QZM480_USB_VENDOR_ID, QZM480_USB_PRODUCT_ID, [](usb::UsbEvent) {}),
+                  usb::kUsbOk) << "a bus started twice";
         // Arrivals come in no fixed order.
         interfaces_.resize(states.size());
         arrival_.resize(states.size());
@@ -118,8 +120,9 @@ class LibusbOnMockBus : public ::testing::Test {
         return Events() >= count;
     }
     std::unique_ptr<usb::UsbInterface> OpenInterface(usb::UsbDevice& device) {
-        EXPECT_EQ(device.OpenSeize(), usb::kUsbOk);
         std::vector<std::unique_ptr<usb::UsbInterface>> interfaces;
+        EXPECT_NE(device.GetInterfaces(&interfaces), usb::kUsbOk) << "interfaces of a closed device";
+        EXPECT_EQ(device.OpenSeize(), usb::kUsbOk);
         EXPECT_EQ(device.GetInterfaces(&interfaces), usb::kUsbOk);
         EXPECT_EQ(interfaces.size(), 1u);
         EXPECT_EQ(interfaces.at(0)->OpenSeize(), usb::kUsbOk);
@@ -159,6 +162,9 @@ TEST_F(LibusbOnMockBus, OpeningExchangingAndClosingTheInterface) {
     auto counters = mock_->Counters(paths_[0]);
     EXPECT_FALSE(counters.driverAttached);
     EXPECT_TRUE(counters.claimed);
+    uint8_t byte = 0;
+    EXPECT_NE(interface.StartBulkTransfer(usb::kPipeBulkIn, &byte, 1, 100, 100, nullptr, nullptr),
+              usb::kUsbOk) << "a transfer without a completion";
     EXPECT_EQ(interface.OpenSeize(), usb::kUsbOk) << "an open interface counts as opened";
 
     // The device-ID request: a long reply fills the buffer and no more.
@@ -188,7 +194,6 @@ TEST_F(LibusbOnMockBus, OpeningExchangingAndClosingTheInterface) {
     EXPECT_FALSE(counters.claimed);
     EXPECT_TRUE(counters.driverAttached) << "the printer driver was not given the interface back";
     EXPECT_NE(interface.Close(), usb::kUsbOk);
-    uint8_t byte = 0;
     Completion done;
     EXPECT_NE(interface.StartBulkTransfer(usb::kPipeBulkIn, &byte, 1, 100, 100, &Completion::Done,
                                           &done),

@@ -263,6 +263,7 @@ TEST_F(MonitorTest, PrintersThatCannotBeIdentifiedGetNoFile) {
     state.interfaceNumber = 1;
     auto noModel = Plug("S2", state);
     Start();
+    EXPECT_EQ(monitor_->Start(0x1343, 0x0480), qzm::usb::kUsbError) << "a bus that cannot be watched";
     // The serial is asked for twice a pass, a pass every cycle; a printer
     // without a model is opened every cycle, its serial read once.
     ASSERT_TRUE(Until([&] {
