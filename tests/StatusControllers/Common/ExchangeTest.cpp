@@ -86,9 +86,14 @@ TEST(TransportTest, WritesCommandsInPiecesThatJoinUp) {
     DeviceRecv none(0, nullptr);
     EXPECT_EQ(deviceRead(a.intf.get(), none), kResultInvalid);
     EXPECT_TRUE(a.printer->Transfers().empty());
+    int written = 0;
+    EXPECT_EQ(USB_Write(nullptr, &byte, 1, &written), kResultInvalid);
+    EXPECT_EQ(USB_Write(a.intf.get(), &byte, 1, nullptr), kResultInvalid);
+    EXPECT_EQ(USB_Read(nullptr, small, 4), kResultInvalid);
     a.printer->Remove();
     std::vector<uint8_t> data(600);
     EXPECT_EQ(deviceWrite(a.intf.get(), data.data(), 600), kResultCannotStart);
+    EXPECT_EQ(USB_Read(a.intf.get(), small, 4), kResultCannotStart);
     EXPECT_TRUE(a.printer->Transfers().empty());
 }
 

@@ -345,6 +345,12 @@ TEST_F(MonitorTest, TheDiagnosticReportListsPrintersAndTheirFiles) {
               "    #PRINTER_INFORMATION\n"
               "    MODEL=\"QZ-M480\"\n");
     EXPECT_EQ(Tree(root_ / kInfoFolder).size(), 1u);
+    EmulatedBus empty;
+    std::ostringstream none;
+    EXPECT_EQ(_ReportAttachedPrinters(empty, 0x1343, 0x0480, none), 0);
+    EXPECT_EQ(none.str(), "No QZ-M480 printer is attached.\n");
+    ASSERT_EQ(empty.Start(0x1343, 0x0480, [](qzm::usb::UsbEvent) {}), 0);
+    EXPECT_NE(_ReportAttachedPrinters(empty, 0x1343, 0x0480, none), 0) << "a bus already watched";
 }
 
 }  // namespace

@@ -99,6 +99,7 @@ TEST_F(PrintQueueTest, ANewQueueTakesTheFirstFreeNumberOrRedefinesTheBaseQueue) 
     } cases[] = {
         {{{kBase, "QZ0001"}}, "QZ0001", -1},
         {{{kBase, "QZ0002"}, {"Studio", "QZ0001"}}, "QZ0001", -1},
+        {{{"Office", "socket://printer.example/x"}, {"Studio", "QZ0001"}}, "QZ0001", -1},
         {{{kBase, "A"}, {kBase + "_2", "B"}}, "QZ0001", 3},
         {{{kBase + "_2", "B"}}, "QZ0001", 1},
         {{{kBase, "A"}, {"orvane_imaging_inc__m480_3", "C"}, {kBase + "_4", "D"}}, "QZ0001", 2},
