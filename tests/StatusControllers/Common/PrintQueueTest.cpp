@@ -1,10 +1,13 @@
 // Print-queue registration against a private CUPS scheduler and the real
-// lpadmin: what CUPS holds afterwards is compared whole.
+// lpadmin, reached through a stand-in first in the search path: what CUPS
+// holds afterwards is compared whole.
 #include <gtest/gtest.h>
 
 #include <cups/cups.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -28,7 +31,15 @@ class PrintQueueTest : public ::testing::Test {
             GTEST_SKIP() << "no private CUPS scheduler here: " << cupsd_.Error();
         }
         cupsd_.AddBackend("socket");
+        const fs::path bin = fs::path(cupsd_.Folder()) / "bin";
+        fs::create_directories(bin);
+        std::ofstream(bin / "lpadmin")
+            << "#!/bin/sh\ntouch \"$0.used\"\nexec /usr/sbin/lpadmin \"$@\"\n";
+        fs::permissions(bin / "lpadmin", fs::perms::owner_all);
+        oldPath_ = std::getenv("PATH") ? std::getenv("PATH") : "";
+        ::setenv("PATH", (bin.string() + ":" + oldPath_).c_str(), 1);
     }
+    void TearDown() override { ::setenv("PATH", oldPath_.c_str(), 1); }
 
     // The queues CUPS knows, and the options of each.
     std::map<std::string, std::map<std::string, std::string>> Options() {
@@ -60,10 +71,12 @@ class PrintQueueTest : public ::testing::Test {
     }
 
     qzm::test::PrivateCupsd cupsd_;
+    std::string oldPath_;
 };
 
 TEST_F(PrintQueueTest, TheBaseQueueIsCreatedOnceWithThePackagePpd) {
     EXPECT_TRUE(CheckAndMake_PrintQueue("QZ0001"));
+    EXPECT_TRUE(fs::exists(fs::path(cupsd_.Folder()) / "bin/lpadmin.used")) << "not found in PATH";
     const auto options = Options();
     ASSERT_EQ(options.size(), 1u);
     const std::map<std::string, std::string> expected = {
