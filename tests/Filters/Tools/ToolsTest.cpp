@@ -122,7 +122,8 @@ TEST(StreamParser, CollectsSheetsWithTheirPlanesAndRefusesBrokenOnes) {
     ASSERT_EQ(parsed.sheets.size(), 2u);
     const auto& a = parsed.sheets[0];
     EXPECT_TRUE(a.number == 1 && a.multicutCode == 22 && a.started && a.offset == 120u);
-    EXPECT_TRUE(a.cyan.greyPalette && a.cyan.xPixelsPerMeter == 11811u);
+    EXPECT_TRUE(a.cyan.greyPalette && a.cyan.xPixelsPerMeter == 11811u &&
+                a.cyan.yPixelsPerMeter == 11811u);
     EXPECT_EQ(a.magenta.StoredRow(2)[4], 124);
     EXPECT_EQ(a.cyan.PictureRow(0)[1], 221);  // the top of the picture is the last stored row
     EXPECT_TRUE(parsed.sheets[1].multicutCode == 1 && !parsed.sheets[1].started);
