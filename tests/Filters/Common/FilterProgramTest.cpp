@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -92,6 +93,8 @@ class FilterProgram : public testing::Test {
         argv.push_back(nullptr);
         const pid_t pid = ::fork();
         if (pid == 0) {
+            const rlimit cap{1 << 28, 1 << 28};  // a filter that never stops writing fails
+            ::setrlimit(RLIMIT_FSIZE, &cap);       // instead of filling the disk
             ::dup2(inFd, 0);
             ::dup2(::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
             ::dup2(::open((outPath + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
