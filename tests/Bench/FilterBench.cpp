@@ -1,15 +1,9 @@
-// filter_bench: whole pages through the filter's image path as the driver
-// runs it (MakeImageData, SetImageData, the sheet's settings commands and
-// SendImageData), the stream written to /dev/null. Reports wall and CPU
-// milliseconds per page and the peak resident memory beside the raw page.
-//
-//   filter_bench [PAGE_SIZE [RESOLUTION [PAGES]]]   (default 153x204mm 300x600dpi 5)
-//
-// Settings: border, sharpness 3, colour adjustment and ICC colour matching
-// with the package's M480 profile, set up as the driver's _ConfigureJob does.
-// The page is drawn once into an unlinked temporary file and read into a
-// fresh page buffer before each page's clock starts, so the peak is the
-// image path's. The first page also pays for what a job makes once.
+// filter_bench [PAGE_SIZE [RESOLUTION [PAGES]]] (default 153x204mm 300x600dpi 5):
+// whole pages of the sample chart through the filter's image path as the
+// driver runs it, with border, sharpness 3, colour adjustment and the M480
+// profile, the stream to /dev/null. Reports wall and CPU ms per page and the
+// peak resident memory beside the raw page (see docs/benchmarks.md). Each page
+// is read from a file into a fresh buffer before its clock starts.
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -17,7 +11,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -28,18 +21,19 @@
 
 namespace {
 
-// CPU time of this process, every thread (the machine may be shared).
-double CpuMs(long* minorFaults = nullptr) {
+// CPU milliseconds of this process, every thread (the machine may be shared),
+// and its minor page faults.
+double CpuMs(long& minorFaults) {
     struct rusage u {};
     getrusage(RUSAGE_SELF, &u);
-    if (minorFaults != nullptr)
-        *minorFaults = u.ru_minflt;
+    minorFaults = u.ru_minflt;
     return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000.0 +
            (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000.0;
 }
 
 double NowMs() {
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return std::chrono::duration<double, std::milli>(now).count();
 }
 
 }  // namespace
@@ -99,14 +93,13 @@ int main(int argc, char** argv) {
 
     std::vector<double> wall;
     double cpu = 0;
-    long faults = 0;
+    long faults = 0, faultStart = 0, faultEnd = 0;
     for (int i = 0; i < pages; ++i) {
         auto* pixels = static_cast<uint8_t*>(GlobalAlloc(0, rawBytes));
         if (pixels == nullptr ||
             pread(fileno(drawn), pixels, rawBytes, 0) != static_cast<ssize_t>(rawBytes))
             return 1;
-        long faultStart = 0, faultEnd = 0;
-        const double cpuStart = CpuMs(&faultStart);
+        const double cpuStart = CpuMs(faultStart);
         const double start = NowMs();
         _tagBITMAPHANDLE* image = entry->MakeImageData(pixels, geometry.width, geometry.height, 0);
         entry->SetImageData(0, image);
@@ -120,7 +113,7 @@ int main(int argc, char** argv) {
         IL_FreeBitmap(image);
         std::free(image);
         wall.push_back(NowMs() - start);
-        cpu += CpuMs(&faultEnd) - cpuStart;
+        cpu += CpuMs(faultEnd) - cpuStart;
         faults += faultEnd - faultStart;
     }
     delete entry;
@@ -132,8 +125,7 @@ int main(int argc, char** argv) {
     const double first = wall.front();
     std::sort(wall.begin(), wall.end());
     const double sum = std::accumulate(wall.begin(), wall.end(), 0.0);
-    const double peakMiB = usage.ru_maxrss / 1024.0;
-    const double rawMiB = double(rawBytes) / (1024.0 * 1024.0);
+    const double peakMiB = usage.ru_maxrss / 1024.0, rawMiB = double(rawBytes) / (1 << 20);
     std::fprintf(stderr,
                  "%s %s: %d x %d pixels, raw page %.1f MiB; wall %.0f ms/page (best %.0f, "
                  "median %.0f, first %.0f; %d pages), CPU %.0f ms/page, %ld page faults/page; "

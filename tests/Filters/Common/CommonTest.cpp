@@ -81,10 +81,14 @@ TEST(GetCupsValueTest, JobOptionThenMediaThenPpdDefault) {
 }
 
 // The value of MEDIA_SIZE= read into a 128-byte buffer of '#': left alone
-// without a value, room for it and its NUL, or a regular file.
+// without a value, room for it and its NUL, or a regular file. The 128-byte
+// limit applies to the designed path only: a root far longer still reaches
+// the file.
 TEST(PrintStatusTest, ReadsTheKeysValueOnlyFromARegularFileWithRoom) {
     TempRoot root;
-    const std::string folder = root / "/Library/Caches/Orvane/QZ-M480", none(127, '#');
+    const std::string deep = root.Path() + "/" + std::string(150, 'r');
+    ::setenv("QZM480_ROOT", deep.c_str(), 1);
+    const std::string folder = deep + "/Library/Caches/Orvane/QZ-M480", none(127, '#');
     std::filesystem::create_directories(folder);
     ASSERT_EQ(::mkfifo((folder + "/Print_20.log").c_str(), 0666), 0);  // must not block
     std::ofstream(folder + "/Print_21.log") << "MEDIA_SIZE=\"1\"\n";
@@ -110,23 +114,11 @@ TEST(PrintStatusTest, ReadsTheKeysValueOnlyFromARegularFileWithRoom) {
         EXPECT_EQ(_GetValuePrInfoFile("MEDIA_SIZE=", c.job, out, sizeof out), 0);
         EXPECT_EQ(out, c.value) << "job " << c.job;
     }
-}
-
-TEST(PrintStatusTest, PathLimitAppliesToTheDesignedPathOnly) {
     char path[128];
     _MakePrintStatusPath("42", path);
     EXPECT_STREQ(path, "/Library/Caches/Orvane/QZ-M480/Print_42.log");
     _MakePrintStatusPath(std::string(200, '9').c_str(), path);
     EXPECT_EQ(std::strlen(path), 127u);
-    // A root far longer than 128 bytes still reaches the file.
-    TempRoot root;
-    const std::string deep = root.Path() + "/" + std::string(150, 'r');
-    ::setenv("QZM480_ROOT", deep.c_str(), 1);
-    std::filesystem::create_directories(deep + "/Library/Caches/Orvane/QZ-M480");
-    std::ofstream(deep + "/Library/Caches/Orvane/QZ-M480/Print_7.log") << "MEDIA_SIZE=\"9\"\n";
-    char out[128] = {};
-    _GetValuePrInfoFile("MEDIA_SIZE=", "7", out, sizeof out);
-    EXPECT_STREQ(out, "9");
 }
 
 }  // namespace

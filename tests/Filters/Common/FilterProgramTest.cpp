@@ -1,18 +1,23 @@
 // rastertoqzm480 run as CUPS runs it: arguments, $PPD, the print-status file
 // in the cache folder under QZM480_ROOT, raster in a file or on standard
-// input, the command stream read back with the stream parser. Each run waits
-// about a second for the print-status file.
+// input, the command stream read back with the stream parser; and cancelled
+// with SIGTERM. Each run waits about a second for the print-status file.
 #include <cups/raster.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
+#include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FilterDriver.h"
@@ -88,6 +93,8 @@ class FilterProgram : public testing::Test {
         argv.push_back(nullptr);
         const pid_t pid = ::fork();
         if (pid == 0) {
+            const rlimit cap{1 << 28, 1 << 28};  // a filter that never stops writing fails
+            ::setrlimit(RLIMIT_FSIZE, &cap);       // instead of filling the disk
             ::dup2(inFd, 0);
             ::dup2(::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
             ::dup2(::open((outPath + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
@@ -96,14 +103,20 @@ class FilterProgram : public testing::Test {
         }
         return pid;
     }
-    Outcome Finish(pid_t pid) {
+    // Waits for the filter; wholeSheets: the stream must also end between sheets.
+    Outcome Finish(pid_t pid, bool wholeSheets = true) {
         Outcome o;
         ::waitpid(pid, &o.status, 0);
         o.status = WIFEXITED(o.status) ? WEXITSTATUS(o.status) : 128 + WTERMSIG(o.status);
         std::ifstream in(outPath, std::ios::binary);
         o.bytes.assign(std::istreambuf_iterator<char>(in), {});
         o.stream = qzm::stream::ParseStream(o.bytes);
-        EXPECT_FALSE(o.stream.error) << o.stream.error->message;
+        EXPECT_FALSE(wholeSheets && o.stream.error) << o.stream.error->message;
+        qzm::stream::PacketReader reader{std::span<const uint8_t>(o.bytes)};
+        qzm::stream::Packet packet;
+        while (!wholeSheets && reader.Next(packet) == 1)
+            continue;
+        EXPECT_EQ(reader.Error().message, "") << reader.Error().offset;
         EXPECT_EQ(fs::file_size(outPath + ".err"), 0u);  // nothing on standard error
         return o;
     }
@@ -193,6 +206,54 @@ TEST_P(FilterProgramCancelled, InTheMiddleOfAPageLeavesAWholeStream) {
 
 INSTANTIATE_TEST_SUITE_P(Layouts, FilterProgramCancelled, testing::Values(false, true),
                          [](const auto& info) { return info.param ? "TwoUp" : "OneUp"; });
+
+// CUPS cancels a job with SIGTERM at any moment. Whatever the moment, the
+// output must be whole packets: the printer would take a cut packet's
+// remainder from the next job. A few moments over the whole run, most after
+// the one-second wait for the print-status file while the sheets are made and
+// written, and every fourth once the first bytes are out.
+class SigtermAttackTest : public FilterProgram {};
+
+TEST_F(SigtermAttackTest, AJobCancelledAtAnyMomentLeavesWholePackets) {
+    using Clock = std::chrono::steady_clock;
+    StatusFile(nullptr);
+    const std::string raster = root.Path() + "/job.ras";
+    const int fd = ::open(raster.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    WriteRaster(fd, {{1548, 1088, 40}, {1548, 1088, 90}, {1548, 1088, 140}});
+    ::close(fd);
+    const std::vector<std::string> args = {kJob, "user", "title", "1", "PageSize=127x89mm", raster};
+    const auto start = Clock::now();
+    const Outcome full = Run(args);
+    const auto took = Clock::now() - start;
+    ASSERT_EQ(full.stream.sheets.size(), 3u);
+
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> moment(0.0, 1.0);
+    const auto writing = std::max(took - std::chrono::seconds(1), Clock::duration{});
+    int cut = 0;
+    for (int i = 0; i < 12; ++i) {
+        fs::remove(outPath);
+        const int devNull = ::open("/dev/null", O_RDONLY);
+        const pid_t pid = Start(args, devNull);
+        ::close(devNull);
+        std::error_code none;  // the file is made by the child: empty or missing
+        if (i % 4 == 3) {      // a moment that cannot miss the writing
+            for (int n = 0; n < 60000 && fs::file_size(outPath, none) + 1 <= 1; ++n)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        } else {
+            std::this_thread::sleep_for(i < 2 ? took * moment(random)
+                                              : std::chrono::seconds(1) + writing * moment(random));
+        }
+        ::kill(pid, SIGTERM);
+        const Outcome o = Finish(pid, false);
+        EXPECT_EQ(o.status, 0);
+        EXPECT_LE(o.bytes.size(), full.bytes.size());
+        cut += !o.bytes.empty() && o.bytes.size() < full.bytes.size();
+    }
+    EXPECT_GT(cut, 0) << "no cancel reached the writing of the job";
+}
 
 // The JPEG is made by the test, rasterized by CUPS's own filters for the
 // package's PPD and printed with a border.

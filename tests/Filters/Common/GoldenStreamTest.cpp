@@ -3,10 +3,9 @@
 // stream the filter was found to write exactly right. A mismatch names the
 // case and the new digest; with QZM480_GOLDEN_DIR set, the stream is also
 // written there for qzm480-inspect.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -24,14 +23,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char kJob[] = "42";
-
 struct GoldenCase {
     const char* name;
     const char* options;  // the job's options text, as CUPS passes it
     int width;            // raster pixels of each page
     int height;
-    int pages;        // page k > 0 is the chart's negative, turned
+    int pages;
     int copies;       // NumCopies of every page header
     bool mediaNamed;  // the print-status file names a media size
     const char* digest;
@@ -172,12 +169,22 @@ const GoldenCase kCases[] = {
      "2566f20623771c10b00f644abf86597988de17a531c2d0796b31bf383cee9902"},
 };
 
-// Writes the job's raster: the sample chart, page k > 0 as its negative
-// turned upside down, so that pages and their order show in the stream.
-void WriteRaster(const std::string& path, const GoldenCase& c) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_WRITE);
+// Runs the filter's job path as the program does, without its wait for the
+// print-status file, and returns the command stream. The raster is the sample
+// chart, page k > 0 its negative turned upside down, so that pages and their
+// order show in the stream.
+std::vector<uint8_t> RunJob(const qzm::test::TempRoot& root, const GoldenCase& c) {
+    const fs::path profiles = root / qzm::paths::kProfileFolder;
+    fs::create_directories(profiles);
+    for (const char* name : {qzm::paths::kProfileM480, qzm::paths::kProfileOV480})
+        fs::copy_file(fs::path(QZM480_PROFILE_DIR) / fs::path(name).filename(),
+                      profiles / fs::path(name).filename());
+    fs::create_directories(root / qzm::paths::kCacheFolder);
+    std::ofstream(root / qzm::paths::kCacheFolder + "/Print_42.log")
+        << "STATUS=1\n" << (c.mediaNamed ? "MEDIA_SIZE=6x4 DS\n" : "");
+
+    std::FILE* file = std::tmpfile();
+    cups_raster_t* raster = cupsRasterOpen(fileno(file), CUPS_RASTER_WRITE);
     const qzm::sample::SampleChart chart(c.width, c.height);
     std::vector<uint8_t> line(size_t(c.width) * 3);
     for (int k = 0; k < c.pages; ++k) {
@@ -188,65 +195,40 @@ void WriteRaster(const std::string& path, const GoldenCase& c) {
         h.cupsBitsPerColor = 8;
         h.cupsBitsPerPixel = 24;
         h.cupsBytesPerLine = unsigned(c.width) * 3;
-        h.cupsColorOrder = CUPS_ORDER_CHUNKED;
         h.cupsColorSpace = CUPS_CSPACE_RGB;
         h.cupsNumColors = 3;
-        ASSERT_TRUE(cupsRasterWriteHeader2(raster, &h));
+        cupsRasterWriteHeader2(raster, &h);
         for (int y = 0; y < c.height; ++y) {
             chart.DrawRow(k == 0 ? y : c.height - 1 - y, line.data());
-            if (k > 0)
-                for (uint8_t& b : line)
-                    b = uint8_t(255 - b);
-            ASSERT_TRUE(cupsRasterWritePixels(raster, line.data(), unsigned(line.size())));
+            for (uint8_t& b : line)
+                b = k > 0 ? uint8_t(255 - b) : b;
+            cupsRasterWritePixels(raster, line.data(), unsigned(line.size()));
         }
     }
     cupsRasterClose(raster);
-    ::close(fd);
-}
-
-// Runs the filter's job path as the program does, without its wait for the
-// print-status file, and returns the command stream.
-std::vector<uint8_t> RunJob(const qzm::test::TempRoot& root, const GoldenCase& c) {
-    const fs::path profiles = root / qzm::paths::kProfileFolder;
-    fs::create_directories(profiles);
-    for (const char* name : {qzm::paths::kProfileM480, qzm::paths::kProfileOV480}) {
-        const fs::path file = fs::path(name).filename();
-        fs::copy_file(fs::path(QZM480_PROFILE_DIR) / file, profiles / file);
-    }
-    const fs::path cache = root / "/Library/Caches/Orvane/QZ-M480";
-    fs::create_directories(cache);
-    std::ofstream(cache / (std::string("Print_") + kJob + ".log"))
-        << "STATUS=1\n"
-        << (c.mediaNamed ? "MEDIA_SIZE=6x4 DS\n" : "");
-
-    const std::string rasterPath = root.Path() + "/job.ras";
-    WriteRaster(rasterPath, c);
+    std::rewind(file);
+    raster = cupsRasterOpen(fileno(file), CUPS_RASTER_READ);
 
     cups_option_t* options = nullptr;
     FilterJob job;
     job.numOptions = cupsParseOptions(c.options, 0, &options);
     job.options = options;
     job.ppd = wrappedPpdOpenFile(QZM480_PPD_GZ);
-    const char* orientation =
-        cupsGetOption("com.apple.print.preset.Orientation..n.", job.numOptions, options);
-    job.orientation = orientation != nullptr ? std::atoi(orientation) : 1;
-    const int fd = ::open(rasterPath.c_str(), O_RDONLY);
-    cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_READ);
+    const char* turn = cupsGetOption("com.apple.print.preset.Orientation..n.", job.numOptions, options);
+    job.orientation = turn != nullptr ? std::atoi(turn) : 1;
     Canceled = 0;
-
     qzm::test::StdoutCapture capture;
     {
         DeviceEntry_QZM480 entry;
         job.entry = &entry;
-        _ConfigureJob(job, kJob);
+        _ConfigureJob(job, "42");
         _PrintPages(job, raster);
     }
-    std::vector<uint8_t> bytes = capture.Stop();
     cupsRasterClose(raster);
-    ::close(fd);
+    std::fclose(file);
     wrappedPpdClose(job.ppd);
     cupsFreeOptions(job.numOptions, options);
-    return bytes;
+    return capture.Stop();
 }
 
 void PrintTo(const GoldenCase& c, std::ostream* os) {
@@ -259,9 +241,7 @@ TEST_P(GoldenStream, IsTheKnownGoodStream) {
     const GoldenCase& c = GetParam();
     qzm::test::TempRoot root;
     const std::vector<uint8_t> stream = RunJob(root, c);
-    qzm::test::Digest sha256;
-    sha256.Add(stream);
-    const std::string digest = sha256.Hex();
+    const std::string digest = qzm::test::Sha256(stream);
     if (const char* dir = std::getenv("QZM480_GOLDEN_DIR"); dir != nullptr && digest != c.digest)
         std::ofstream(fs::path(dir) / (std::string(c.name) + ".qzm480"), std::ios::binary)
             .write(reinterpret_cast<const char*>(stream.data()), std::streamsize(stream.size()));

@@ -90,28 +90,22 @@ TEST(PpdTest, CupsTestPpdFindsNoFaultAndEveryChoiceIsOffered) {
 
 // A small photo turned into a PDF page the way print dialogs send it, then
 // rasterized for the queue at every resolution, for a turned two-up size and
-// a long one. The filter named by the PPD is not installed, so the chain
-// stops at CUPS raster.
+// a long one: 8-bit chunky RGB of exactly the printer's dots. The filter named
+// by the PPD is not installed, so the chain stops at CUPS raster.
 TEST(PpdTest, CupsRasterHasThePrintersDotCounts) {
     if (Shell("command -v cupsfilter >/dev/null 2>&1") != 0 ||
         (!std::filesystem::exists("/usr/lib/cups/filter/gstoraster") &&
          !std::filesystem::exists("/usr/lib/cups/filter/pdftoraster")))
         GTEST_SKIP() << "needs cupsfilter and a PDF rasterizer of cups-filters";
     qzm::test::TempRoot folder;
-    const std::string dir = folder.Path();
+    const std::string dir = folder.Path(), cupsfilter = "cupsfilter -p '" + kPpd + "' -m application/";
     std::ofstream(dir + "/photo.ppm", std::ios::binary) << "P6\n4 3\n255\n" << std::string(36, '\x80');
-    ASSERT_EQ(Shell("cupsfilter -p '" + kPpd + "' -m application/pdf '" + dir + "/photo.ppm' > '" + dir +
-                    "/photo.pdf' 2>/dev/null"),
-              0);
-    std::vector<std::pair<const qzm::pages::PageSize*, const qzm::pages::Resolution*>> cases;
-    for (const auto& res : qzm::pages::kResolutions)
-        cases.emplace_back(qzm::pages::FindPageSize("89x127mmx2"), &res);
-    cases.emplace_back(qzm::pages::FindPageSize("153x204mm"), &qzm::pages::kResolutions[1]);
-    for (auto [page, res] : cases) {
-        const std::string name = std::string(page->name) + " at " + std::string(res->name);
-        ASSERT_EQ(Shell("cupsfilter -p '" + kPpd + "' -m application/vnd.cups-raster -o PageSize=" +
-                        std::string(page->name) + " -o Resolution=" + std::string(res->name) + " '" + dir +
-                        "/photo.pdf' > '" + dir + "/photo.ras' 2>/dev/null"),
+    ASSERT_EQ(Shell(cupsfilter + "pdf '" + dir + "/photo.ppm' > '" + dir + "/photo.pdf' 2>/dev/null"), 0);
+    for (const char* name : {"89x127mmx2 300dpi", "89x127mmx2 300x600dpi", "89x127mmx2 600x600dpi",
+                             "153x204mm 300x600dpi"}) {
+        const std::string page(name, std::strchr(name, ' ')), res(std::strchr(name, ' ') + 1);
+        ASSERT_EQ(Shell(cupsfilter + "vnd.cups-raster -o PageSize=" + page + " -o Resolution=" + res + " '" +
+                        dir + "/photo.pdf' > '" + dir + "/photo.ras' 2>/dev/null"),
                   0)
             << name;
         const int fd = ::open((dir + "/photo.ras").c_str(), O_RDONLY);
@@ -120,14 +114,11 @@ TEST(PpdTest, CupsRasterHasThePrintersDotCounts) {
         const bool havePage = stream != nullptr && cupsRasterReadHeader2(stream, &h) != 0;
         cupsRasterClose(stream);
         ::close(fd);
-        ASSERT_TRUE(havePage) << name;
-        const auto g = qzm::pages::GeometryOf(*page, *res);
-        EXPECT_EQ(h.cupsWidth, unsigned(g.width)) << name;
-        EXPECT_EQ(h.cupsHeight, unsigned(g.height)) << name;
-        // The filter takes 8-bit chunky RGB.
-        EXPECT_TRUE(h.cupsColorSpace == CUPS_CSPACE_RGB && h.cupsBitsPerColor == 8 &&
+        const auto g = qzm::pages::GeometryOf(*qzm::pages::FindPageSize(page), *qzm::pages::FindResolution(res));
+        EXPECT_TRUE(havePage && h.cupsWidth == unsigned(g.width) && h.cupsHeight == unsigned(g.height) &&
+                    h.cupsColorSpace == CUPS_CSPACE_RGB && h.cupsBitsPerColor == 8 &&
                     h.cupsColorOrder == CUPS_ORDER_CHUNKED && h.cupsBytesPerLine == 3 * h.cupsWidth)
-            << name;
+            << name << ": " << h.cupsWidth << " x " << h.cupsHeight;
     }
 }
 
