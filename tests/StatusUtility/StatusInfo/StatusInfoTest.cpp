@@ -5,7 +5,9 @@
 
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -164,6 +166,15 @@ class StatusInfoTest : public QObject {
                      known ? w.Text(QStringLiteral("size_00%1").arg(code)) : QStringLiteral("---"));
             QVERIFY(!w.d->m_sizeStr.startsWith(QStringLiteral("size_")));
         }
+        // The media box is titled with the media class, when it is known.
+        const char* classes[][2] = {
+            {"1", "mediaDigital"}, {"01023", "mediaSilverPearl"}, {"7", ""}, {"", ""}};
+        for (const auto& [media, key] : classes) {
+            w.d->m_mediaClassStr_Log = QString::fromLatin1(media);
+            w.d->setMediaGroupTitle();
+            QCOMPARE(w.d->mediaInfoBox->title(),
+                     w.Text("mediaGroupTitle") + "[ " + (*key ? w.Text(key) : "---") + " ]");
+        }
         // An unknown medium adds its message and leaves no prints, except when
         // offline or at ribbon end.
         const QString unknown = w.Text("ms_00108");
@@ -300,7 +311,7 @@ class StatusInfoTest : public QObject {
                "\nPRINTER_VERSION=\"0123456789abcdef\"\n");
         QCOMPARE(w.d->m_statusStr_Log, QStringLiteral("00001"));
         QCOMPARE(w.d->m_firmVersion_Log, QStringLiteral("1.05"));
-        // Text unreadable twice, and a pipe, give the offline values.
+        // Text unreadable twice, a pipe and a socket give the offline values.
         w.Poll("PRINTER_STATUS=\"00001\"\nPRINTER_VERSION=\"\xc3\"\n");
         QCOMPARE(w.d->m_statusStr_Log, QStringLiteral("99999"));
         QCOMPARE(w.d->m_firmVersion_Log, QString());
@@ -308,6 +319,18 @@ class StatusInfoTest : public QObject {
         QVERIFY(QFile::remove(QString::fromStdString(w.InfoPath())));
         QCOMPARE(::mkfifo(w.InfoPath().c_str(), 0666), 0);
         w.d->repeateMethod();
+        QCOMPARE(w.d->m_statusStr_Log, QStringLiteral("99999"));
+        QVERIFY(QFile::remove(QString::fromStdString(w.InfoPath())));
+        // A socket cannot even be opened.
+        w.Poll(DaemonFile());
+        QVERIFY(QFile::remove(QString::fromStdString(w.InfoPath())));
+        const int socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        w.InfoPath().copy(address.sun_path, sizeof(address.sun_path) - 1);
+        QCOMPARE(::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+        w.d->repeateMethod();
+        ::close(socket);
         QCOMPARE(w.d->m_statusStr_Log, QStringLiteral("99999"));
         QVERIFY(QFile::remove(QString::fromStdString(w.InfoPath())));
 
