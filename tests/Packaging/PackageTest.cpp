@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "../Support/TempRoot.h"
 #include "Paths.h"
 #include "Staging.h"
 
@@ -117,7 +118,7 @@ class DebPackage : public ::testing::Test {
     static std::string Root() { return folder_.Path() + "/root"; }
     static std::string At(const std::string& designed) { return Root() + designed; }
 
-    static inline qzm::test::ScratchFolder folder_;
+    static inline qzm::test::TempRoot folder_;  // its QZM480_ROOT must not leak into the package
     static inline std::string deb_, log_;
 };
 

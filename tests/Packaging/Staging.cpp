@@ -4,21 +4,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 namespace qzm::test {
 
 namespace fs = std::filesystem;
-
-ScratchFolder::ScratchFolder() {
-    std::string pattern = (fs::temp_directory_path() / "qzm480-stage-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data()) ? pattern : "";
-}
-
-ScratchFolder::~ScratchFolder() {
-    std::error_code ignored;
-    if (!path_.empty())
-        fs::remove_all(path_, ignored);
-}
 
 std::string ShellQuote(const std::string& text) {
     std::string quoted = "'";

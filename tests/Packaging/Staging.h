@@ -1,27 +1,13 @@
-// Helpers of the installation tests: a scratch folder, running a command
-// line, and listing a staged tree.
+// Helpers of the installation tests: running a command line, and listing a
+// staged tree.
 #pragma once
 
 #include <sys/stat.h>
 
-#include <filesystem>
 #include <map>
 #include <string>
 
 namespace qzm::test {
-
-// A fresh folder under the temporary folder, removed with its contents.
-class ScratchFolder {
-  public:
-    ScratchFolder();
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    const std::string& Path() const { return path_; }
-
-  private:
-    std::string path_;
-};
 
 // Runs a shell command line; returns its exit status (-1 when it did not end
 // normally) and its standard output and error in output.

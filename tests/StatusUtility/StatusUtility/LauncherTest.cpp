@@ -1,5 +1,5 @@
-// The launcher against a private print server, with a stand-in window
-// program that records the arguments it was started with.
+// The launcher, and its program, against a private print server, with a
+// stand-in window program that records the arguments it was started with.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -60,64 +60,55 @@ class LauncherTest : public ::testing::Test {
     const std::string record_ = root_.Path() + "/started";
 };
 
-TEST_F(LauncherTest, StartsTheWindowWithTheSerialAndTheLastNameOfItsUri) {
-    // Device URIs and names are taken in 255-byte buffers: 254 bytes of text fit.
+// Only the named queue of this model is served; the window gets the serial
+// (everything after the first mark) and the name of the last queue on the
+// device. Device URIs and names are taken in 255-byte buffers.
+TEST_F(LauncherTest, StartsTheWindowForTheNamedQueueOfThisModel) {
     const std::string uri = "ovbackend://Orvane%20QZ-M480?serial=";
     const std::string fits(254 - uri.size(), 'f'), over(255 - uri.size(), 'o');
-    ASSERT_TRUE(cupsd_.AddQueue("QZ_A", kUri, "First desk"));
-    ASSERT_TRUE(cupsd_.AddQueue("QZ_B", kUri, "Second desk"));
-    ASSERT_TRUE(cupsd_.AddQueue("Q", "ovbackend://Orvane%20QZ-M480?serial=AB&x=1&serial=C", "Q"));
-    ASSERT_TRUE(cupsd_.AddQueue("Fits", uri + fits, std::string(254, 'n')));
-    ASSERT_TRUE(cupsd_.AddQueue("Over", uri + over, "Over"));
-    ASSERT_TRUE(cupsd_.AddQueue("Long", uri + "7", std::string(255, 'n')));
-    EXPECT_EQ(Launch("QZ_A"), LaunchResult::kStarted);
-    EXPECT_EQ(StartedWith(), (Lines{"AB%2012", "Second desk"}));
-    // The serial is everything after the first mark.
-    EXPECT_EQ(Launch("Q"), LaunchResult::kStarted);
-    EXPECT_EQ(StartedWith(), (Lines{"AB&x=1&serial=C", "Q"}));
-    EXPECT_EQ(Launch("Fits"), LaunchResult::kStarted);
-    EXPECT_EQ(StartedWith(), (Lines{fits, std::string(254, 'n')}));
-    EXPECT_EQ(Launch("Over"), LaunchResult::kStarted);
-    EXPECT_EQ(StartedWith(), (Lines{over}));
-    EXPECT_EQ(Launch("Long"), LaunchResult::kStarted);
-    EXPECT_EQ(StartedWith(), (Lines{"7"}));
+    ASSERT_TRUE(cupsd_.AddBackend("otherbackend"));
+    const std::string queues[][3] = {{"QZ_A", kUri, "First desk"},
+                                     {"QZ_B", kUri, "Second desk"},
+                                     {"Q", uri + "AB&x=1&serial=C", "Q"},
+                                     {"Fits", uri + fits, std::string(254, 'n')},
+                                     {"Over", uri + over, "Over"},
+                                     {"Long", uri + "7", std::string(255, 'n')},
+                                     {"NoModel", "ovbackend://Orvane%20QZ-M400?serial=A", "N"},
+                                     {"NoBrand", "ovbackend://Other%20QZ-M480?serial=A", "N"},
+                                     {"NoScheme", "otherbackend://Orvane%20QZ-M480?serial=A", "N"},
+                                     {"LowerCase", "ovbackend://orvane%20QZ-M480?serial=A", "N"},
+                                     {"NoSerial", "ovbackend://Orvane%20QZ-M480?sn=A", "N"},
+                                     {"EmptySerial", uri, "N"}};
+    for (const auto& [name, device, info] : queues)
+        ASSERT_TRUE(cupsd_.AddQueue(name, device, info)) << name;
+    const std::pair<const char*, Lines> started[] = {{"QZ_A", {"AB%2012", "Second desk"}},
+                                                     {"Q", {"AB&x=1&serial=C", "Q"}},
+                                                     {"Fits", {fits, std::string(254, 'n')}},
+                                                     {"Over", {over}},
+                                                     {"Long", {"7"}}};
+    for (const auto& [name, arguments] : started) {
+        EXPECT_EQ(Launch(name), LaunchResult::kStarted) << name;
+        EXPECT_EQ(StartedWith(), arguments) << name;
+    }
+    for (const char* name : {"NoModel", "NoBrand", "NoScheme", "LowerCase", "NoSerial",
+                             "EmptySerial", "qz_a", "QZ_", ""})
+        EXPECT_EQ(Launch(name), LaunchResult::kNotFound) << name;
+    EXPECT_EQ(Launch(std::nullopt), LaunchResult::kNoQueue);
+    EXPECT_FALSE(fs::exists(record_));
     // A window open for the serial: nothing started.
     fs::create_directories(root_ / "/Library/Caches/Orvane/QZ-M480");
     std::ofstream{root_ / "/Library/Caches/Orvane/QZ-M480/QZ-M480_7_UTIL"};
     EXPECT_EQ(Launch("Long"), LaunchResult::kAlreadyOpen);
     fs::remove_all(resources_);
     EXPECT_EQ(Launch("QZ_A"), LaunchResult::kStartFailed);
-}
 
-TEST_F(LauncherTest, OnlyTheNamedQueueOfThisModelIsServed) {
-    ASSERT_TRUE(cupsd_.AddBackend("otherbackend"));
-    ASSERT_TRUE(cupsd_.AddQueue("QZ_M480", kUri, "Orvane QZ-M480 desk"));
-    const std::pair<const char*, const char*> queues[] = {
-        {"NoModel", "ovbackend://Orvane%20QZ-M400?serial=A"},
-        {"NoBrand", "ovbackend://Other%20QZ-M480?serial=A"},
-        {"NoScheme", "otherbackend://Orvane%20QZ-M480?serial=A"},
-        {"LowerCase", "ovbackend://orvane%20QZ-M480?serial=A"},
-        {"NoSerial", "ovbackend://Orvane%20QZ-M480?sn=A"},
-        {"EmptySerial", "ovbackend://Orvane%20QZ-M480?serial="}};
-    for (const auto& [name, uri] : queues) {
-        ASSERT_TRUE(cupsd_.AddQueue(name, uri, name));
-        EXPECT_EQ(Launch(name), LaunchResult::kNotFound) << name;
-    }
-    for (const char* name : {"qz_m480", "QZ_M48", ""})
-        EXPECT_EQ(Launch(name), LaunchResult::kNotFound) << name;
-    EXPECT_EQ(Launch(std::nullopt), LaunchResult::kNoQueue);
-    EXPECT_FALSE(fs::exists(record_));
-}
-
-// The program itself, copied out of its bundle in the build tree so that
-// no window program lies beside it.
-TEST_F(LauncherTest, ProgramReportsAWindowProgramItCannotStart) {
-    ASSERT_TRUE(cupsd_.AddQueue("QZ_M480", kUri, "Orvane QZ-M480 desk"));
+    // The program itself, copied out of its bundle in the build tree so that
+    // no window program lies beside it, reports that.
     const fs::path copy = root_.Path() + "/L.app/Contents/MacOS/StatusUtilityQZ-M480";
     fs::create_directories(copy.parent_path());
     fs::copy_file(QZM480_STATUSUTILITY_PROGRAM, copy);
     const std::string errors = root_.Path() + "/stderr";
-    const int status = std::system(("'" + copy.string() + "' QZ_M480 2>'" + errors + "'").c_str());
+    const int status = std::system(("'" + copy.string() + "' QZ_A 2>'" + errors + "'").c_str());
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
     std::ifstream in(errors);
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

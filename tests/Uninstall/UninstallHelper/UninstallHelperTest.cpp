@@ -4,17 +4,95 @@
 #include "UninstallHelper.h"
 
 #include <gtest/gtest.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
 #include <sstream>
 
-#include "HelperTree.h"
+#include "../../Support/TempRoot.h"
+#include "Paths.h"
 
 namespace {
 
-using qzm::test::HelperTree;
 namespace paths = qzm::paths;
 namespace fs = std::filesystem;
 using Paths = std::vector<std::string>;
+
+// Every file the package installs, as designed paths.
+Paths InstalledFiles() {
+    const std::string app = paths::kStatusUtility;
+    return {paths::BackendPath(),
+            paths::kProfileM480,
+            paths::kProfileOV480,
+            paths::kPpd,
+            paths::kFilter,
+            paths::kIcon,
+            app + "/Contents/MacOS/StatusUtilityQZ-M480",
+            app + "/Contents/Resources/StatusInfoQZ-M480.app/Contents/MacOS/StatusInfoQZ-M480",
+            std::string(paths::kCacheFolder) + "/QZ-M480_SN%201.log",
+            paths::kDaemon,
+            paths::kDaemonUnit,
+            paths::kHelperPolicy,
+            paths::kHelper,
+            paths::kCacheStrayFile};
+}
+
+// A temporary root populated like an installed package, with a stand-in for
+// the unload program that records its arguments and where its standard
+// streams lead, one line per call.
+class HelperTree {
+  public:
+    HelperTree() {
+        ::chmod(root_.Path().c_str(), 0755);  // readable by others, as system folders are
+        AddFile("/rec/unload.txt", "");
+        ::chmod((root_ / "/rec/unload.txt").c_str(), 0666);
+        AddFile("/rec/unload.sh",
+                "#!/bin/sh\nfd() { readlink /proc/$$/fd/$1; }\necho \"$*\" "
+                "$(fd 0) $(fd 1) $(fd 2) >> '" +
+                    root_ / "/rec/unload.txt" + "'\n");
+        ::chmod(UnloadProgram(), 0755);
+    }
+    std::string operator/(const std::string& designed) const { return root_ / designed; }
+    const std::string& Path() const { return root_.Path(); }
+    const char* UnloadProgram() const { return unload_.c_str(); }
+    void AddFile(const std::string& designed, const std::string& text = "x") {
+        fs::create_directories(fs::path(*this / designed).parent_path());
+        std::ofstream(*this / designed) << text;
+    }
+    void AddLink(const std::string& target, const std::string& designed) {
+        fs::remove_all(*this / designed);
+        fs::create_directories(fs::path(*this / designed).parent_path());
+        fs::create_symlink(target, *this / designed);
+    }
+    // Every file, and the PPD's link in CUPS's model folder.
+    void InstallEverything() {
+        for (const std::string& file : InstalledFiles())
+            AddFile(file);
+        AddLink(paths::kPpd, paths::kPpdModelLink);
+    }
+    // True when anything, a dangling link too, stands at the designed path.
+    bool Has(const std::string& designed) const {
+        struct stat st {};
+        return ::lstat((*this / designed).c_str(), &st) == 0;
+    }
+    Paths UnloadCalls() const {
+        std::ifstream in(root_ / "/rec/unload.txt");
+        Paths lines;
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        return lines;
+    }
+
+  private:
+    qzm::test::TempRoot root_;
+    const std::string unload_ = root_ / "/rec/unload.sh";
+};
 
 // Nothing the unload program prints can be taken for the reply.
 const Paths kOneUnload = {
@@ -23,8 +101,8 @@ const Paths kOneUnload = {
 // Any non-blank line is a request; without one nothing is removed.
 TEST(UninstallHelperTest, AnyNonBlankLineIsARequest) {
     const std::pair<const char*, bool> cases[] = {
-        {"{\"Uninstall\":\"Uninstall\"}\n", true}, {"{}\n{}\n", true}, {"please", true},
-        {"\n \t\r\v\f\n{\"Uninstall\":1}\n", true}, {"", false}, {"\n  \n\r\v\f\n", false}};
+        {"{\"Uninstall\":\"Uninstall\"}\n", true},  {"{}\n{}\n", true}, {"please", true},
+        {"\n \t\r\v\f\n{\"Uninstall\":1}\n", true}, {"", false},        {"\n  \n\r\v\f\n", false}};
     for (const auto& [input, request] : cases) {
         HelperTree tree;
         tree.InstallEverything();
@@ -56,7 +134,7 @@ TEST(UninstallHelperTest, RemovesThePackageFoldersOnlyWhenEmpty) {
         tree.AddFile(other);
     EXPECT_TRUE(qzm::uninstall::PerformRemoval(tree.UnloadProgram()));
     EXPECT_EQ(tree.UnloadCalls().size(), 3u);
-    Paths gone = qzm::test::InstalledFiles();
+    Paths gone = InstalledFiles();
     gone.insert(gone.end(), {paths::kPpdModelLink, paths::kStatusUtility, paths::kFiltersFolder,
                              paths::kStatusControllersFolder, paths::kUtilitiesFolder});
     for (const std::string& path : gone)
@@ -71,10 +149,9 @@ TEST(UninstallHelperTest, RemovesThePackageFoldersOnlyWhenEmpty) {
     fs::remove(tree / "/Library/Printers/Orvane/Icons/.hidden");
     fs::remove_all(tree / "/Library/Caches/Orvane/QZ-M200");
     EXPECT_TRUE(qzm::uninstall::PerformRemoval(tree.UnloadProgram()));
-    EXPECT_FALSE(tree.Has(paths::kOrvaneFolder));
-    EXPECT_FALSE(tree.Has(paths::kCacheParent));
-    EXPECT_TRUE(tree.Has("/Library/Printers"));
-    EXPECT_TRUE(tree.Has("/Library/Caches"));
+    for (const char* path : {paths::kOrvaneFolder, paths::kCacheParent})
+        EXPECT_FALSE(tree.Has(path)) << path;
+    EXPECT_TRUE(tree.Has("/Library/Printers") && tree.Has("/Library/Caches"));
     // Without the root folder itself there is nothing to remove either.
     for (const char* root : {"/nowhere", "/rec/unload.txt"}) {
         ::setenv("QZM480_ROOT", (tree / root).c_str(), 1);
@@ -83,57 +160,64 @@ TEST(UninstallHelperTest, RemovesThePackageFoldersOnlyWhenEmpty) {
 }
 
 // A folder outside the package stands in for the rest of the system: it
-// must stay whole whatever links point at it.
-class LinkTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        tree_.InstallEverything();
-        tree_.AddFile("/victim/dir/keep.txt");
-        tree_.AddFile("/victim/file.txt");
-    }
-    void TearDown() override {
-        EXPECT_TRUE(tree_.Has("/victim/dir/keep.txt"));
-        EXPECT_TRUE(tree_.Has("/victim/file.txt"));
-    }
-    HelperTree tree_;
-    const std::string dir_ = tree_ / "/victim/dir";
-    const std::string file_ = tree_ / "/victim/file.txt";
-};
-
-TEST_F(LinkTest, LinksAtAndInsideDesignedPathsAreRemovedAsLinks) {
+// stays whole whatever links point at it. Links at and inside designed
+// paths, the cache folder among them, are removed as links; a link above a
+// designed path fails the removal without reaching through.
+TEST(UninstallHelperTest, LinksAreRemovedAsLinksAndNeverFollowed) {
     const std::string cache = paths::kCacheFolder;
-    const std::vector<std::pair<std::string, std::string>> links = {
-        {paths::BackendPath(), file_},
-        {paths::kProfileM480, file_},
-        {paths::kStatusUtility, dir_},
-        {paths::kCacheStrayFile, dir_},
-        {paths::kHelper, file_},
-        {cache + "/QZ-M480_X_UTIL", dir_},
-        {cache + "/deep/er/file.log", file_}};
-    for (const auto& [designed, target] : links)
-        tree_.AddLink(target, designed);
-    EXPECT_TRUE(qzm::uninstall::PerformRemoval(tree_.UnloadProgram()));
-    for (const auto& link : links)
-        EXPECT_FALSE(tree_.Has(link.first)) << link.first;
-    EXPECT_FALSE(tree_.Has(paths::kCacheFolder));
+    const std::vector<std::pair<std::string, const char*>> links = {
+        {paths::BackendPath(), "/victim/file.txt"},
+        {paths::kProfileM480, "/victim/file.txt"},
+        {paths::kStatusUtility, "/victim/dir"},
+        {paths::kCacheStrayFile, "/victim/dir"},
+        {paths::kHelper, "/victim/file.txt"},
+        {cache + "/QZ-M480_X_UTIL", "/victim/dir"},
+        {cache + "/deep/er/file.log", "/victim/file.txt"}};
+    for (int variant = 0; variant < 3; ++variant) {
+        HelperTree tree;
+        tree.InstallEverything();
+        tree.AddFile("/victim/dir/keep.txt");
+        tree.AddFile("/victim/file.txt");
+        if (variant == 0) {
+            for (const auto& [designed, target] : links)
+                tree.AddLink(tree / target, designed);
+        } else if (variant == 1) {
+            tree.AddLink(tree / "/victim/dir", paths::kCacheFolder);
+        } else {
+            // The target looks like the package's folder; nothing in it may go.
+            tree.AddFile("/victim/Orvane/Filters/rastertoqzm480");
+            tree.AddLink(tree / "/victim/Orvane", paths::kOrvaneFolder);
+        }
+        std::istringstream in("{\"Uninstall\":\"Uninstall\"}\n");
+        std::ostringstream out;
+        EXPECT_EQ(qzm::uninstall::HandleRequest(in, out, tree.UnloadProgram()), 0);
+        EXPECT_EQ(out.str(), variant < 2 ? "{\"reply\":true}\n" : "{\"reply\":false}\n");
+        for (const auto& link : links)
+            EXPECT_FALSE(variant == 0 && tree.Has(link.first)) << link.first;
+        EXPECT_EQ(tree.Has(paths::kCacheFolder), variant == 2) << variant;
+        for (const char* kept : {"/victim/dir/keep.txt", "/victim/file.txt"})
+            EXPECT_TRUE(tree.Has(kept)) << variant;
+        if (variant == 2) {
+            EXPECT_TRUE(tree.Has("/victim/Orvane/Filters/rastertoqzm480") &&
+                        tree.Has(paths::kOrvaneFolder));
+        }
+    }
 }
 
-TEST_F(LinkTest, CacheFolderReplacedByALinkIsRemovedAsALink) {
-    tree_.AddLink(dir_, paths::kCacheFolder);
-    EXPECT_TRUE(qzm::uninstall::PerformRemoval(tree_.UnloadProgram()));
-    EXPECT_FALSE(tree_.Has(paths::kCacheFolder));
-}
-
-TEST_F(LinkTest, LinkAboveADesignedPathFailsWithoutReachingThrough) {
-    // The target looks like the package's folder; nothing in it may go.
-    tree_.AddFile("/victim/Orvane/Filters/rastertoqzm480");
-    tree_.AddLink(tree_ / "/victim/Orvane", paths::kOrvaneFolder);
-    std::istringstream in("{\"Uninstall\":\"Uninstall\"}\n");
-    std::ostringstream out;
-    EXPECT_EQ(qzm::uninstall::HandleRequest(in, out, tree_.UnloadProgram()), 0);
-    EXPECT_EQ(out.str(), "{\"reply\":false}\n");
-    EXPECT_TRUE(tree_.Has("/victim/Orvane/Filters/rastertoqzm480"));
-    EXPECT_TRUE(tree_.Has(paths::kOrvaneFolder));
+// Runs `fn` in a child process as user nobody. Returns its result, or
+// nothing when the child could not take that identity.
+std::optional<bool> RunAsNobody(const std::function<bool()>& fn) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(3);
+        ::_exit(fn() ? 0 : 1);
+    }
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
+        WEXITSTATUS(status) > 1)
+        return std::nullopt;
+    return WEXITSTATUS(status) == 0;
 }
 
 // One designed path that user nobody cannot remove, in a tree where any
@@ -172,8 +256,7 @@ TEST_P(UnprivilegedRemovalTest, FailureStopsItsListButNotTheUnload) {
             0755);
 
     const char* unload = tree.UnloadProgram();
-    const auto reply =
-        qzm::test::RunAsNobody([unload] { return qzm::uninstall::PerformRemoval(unload); });
+    const auto reply = RunAsNobody([unload] { return qzm::uninstall::PerformRemoval(unload); });
     ASSERT_TRUE(reply.has_value()) << "could not run as user nobody";
     EXPECT_FALSE(*reply);
     EXPECT_EQ(tree.UnloadCalls(), kOneUnload);
