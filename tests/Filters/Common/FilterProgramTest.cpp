@@ -248,7 +248,8 @@ TEST_F(SigtermAttackTest, AJobCancelledAtAnyMomentLeavesWholePackets) {
         }
         ::kill(pid, SIGTERM);
         const Outcome o = Finish(pid, false);
-        EXPECT_EQ(o.status, 0);
+        // A filter stopped before it set its handler dies of the signal, having written nothing.
+        EXPECT_TRUE(o.status == 0 || (o.status == 128 + SIGTERM && o.bytes.empty())) << o.status;
         EXPECT_LE(o.bytes.size(), full.bytes.size());
         cut += !o.bytes.empty() && o.bytes.size() < full.bytes.size();
     }
