@@ -17,7 +17,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "../Packaging/Staging.h"
+#include "Staging.h"
 #include "../StatusControllers/Common/DaemonTestSupport.h"
 #include "../Support/ByteCompare.h"
 #include "../Support/PrivateCupsd.h"

@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "../Packaging/Staging.h"
+#include "Staging.h"
 #include "../Support/PrivateCupsd.h"
 #include "../Support/TempRoot.h"
 #include "AppMedia.h"

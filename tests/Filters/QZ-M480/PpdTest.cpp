@@ -4,7 +4,6 @@
 #include <cups/raster.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -18,28 +17,20 @@
 #include "../../Support/TempRoot.h"
 #include "Common.h"
 #include "PageSizes.h"
+#include "Staging.h"
 
 namespace {
 
+using qzm::test::RunShell;
+
 const std::string kPpd = QZM480_PPD_GZ;
 
-// Runs a shell command; returns its exit status and its standard output.
-int Shell(const std::string& command, std::string* output = nullptr) {
-    FILE* pipe = ::popen(command.c_str(), "r");
-    char buffer[4096];
-    for (size_t n; pipe != nullptr && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        if (output != nullptr)
-            output->append(buffer, n);
-    const int status = pipe != nullptr ? ::pclose(pipe) : -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 TEST(PpdTest, CupsTestPpdFindsNoFaultAndEveryChoiceIsOffered) {
-    if (Shell("command -v cupstestppd >/dev/null 2>&1") != 0)
+    if (RunShell("command -v cupstestppd >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "cupstestppd is not installed (package cups-client)";
     // The filter program is installed with the package, not here.
     std::string report;
-    EXPECT_EQ(Shell("cupstestppd -I filters '" + kPpd + "' 2>&1", &report), 0) << report;
+    EXPECT_EQ(RunShell("cupstestppd -I filters '" + kPpd + "' 2>&1", &report), 0) << report;
     EXPECT_EQ(report.find("FAIL"), std::string::npos) << report;
 
     std::stringstream source;
@@ -93,18 +84,18 @@ TEST(PpdTest, CupsTestPpdFindsNoFaultAndEveryChoiceIsOffered) {
 // a long one: 8-bit chunky RGB of exactly the printer's dots. The filter named
 // by the PPD is not installed, so the chain stops at CUPS raster.
 TEST(PpdTest, CupsRasterHasThePrintersDotCounts) {
-    if (Shell("command -v cupsfilter >/dev/null 2>&1") != 0 ||
+    if (RunShell("command -v cupsfilter >/dev/null 2>&1") != 0 ||
         (!std::filesystem::exists("/usr/lib/cups/filter/gstoraster") &&
          !std::filesystem::exists("/usr/lib/cups/filter/pdftoraster")))
         GTEST_SKIP() << "needs cupsfilter and a PDF rasterizer of cups-filters";
     qzm::test::TempRoot folder;
     const std::string dir = folder.Path(), cupsfilter = "cupsfilter -p '" + kPpd + "' -m application/";
     std::ofstream(dir + "/photo.ppm", std::ios::binary) << "P6\n4 3\n255\n" << std::string(36, '\x80');
-    ASSERT_EQ(Shell(cupsfilter + "pdf '" + dir + "/photo.ppm' > '" + dir + "/photo.pdf' 2>/dev/null"), 0);
+    ASSERT_EQ(RunShell(cupsfilter + "pdf '" + dir + "/photo.ppm' > '" + dir + "/photo.pdf' 2>/dev/null"), 0);
     for (const char* name : {"89x127mmx2 300dpi", "89x127mmx2 300x600dpi", "89x127mmx2 600x600dpi",
                              "153x204mm 300x600dpi"}) {
         const std::string page(name, std::strchr(name, ' ')), res(std::strchr(name, ' ') + 1);
-        ASSERT_EQ(Shell(cupsfilter + "vnd.cups-raster -o PageSize=" + page + " -o Resolution=" + res + " '" +
+        ASSERT_EQ(RunShell(cupsfilter + "vnd.cups-raster -o PageSize=" + page + " -o Resolution=" + res + " '" +
                         dir + "/photo.pdf' > '" + dir + "/photo.ras' 2>/dev/null"),
                   0)
             << name;

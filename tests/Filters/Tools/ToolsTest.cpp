@@ -8,7 +8,6 @@
 #include <cups/raster.h>
 #include <fcntl.h>
 #include <png.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -24,10 +23,12 @@
 #include "PageSizes.h"
 #include "SampleChart.h"
 #include "SheetPng.h"
+#include "Staging.h"
 
 namespace {
 
 using qzm::stream::ParseStream;
+using qzm::test::RunShell;
 using Bytes = std::vector<uint8_t>;
 
 // Stream building: packets made with DeviceCmd and plane payloads in the
@@ -194,18 +195,6 @@ TEST(StreamParser, BmpHeaderThatLiesIsRefused) {
     }
 }
 
-// Runs a shell command; returns its exit status and, when asked, what it
-// wrote on both outputs.
-int RunCommand(const std::string& command, std::string* output = nullptr) {
-    std::FILE* pipe = ::popen((command + (output ? " 2>&1" : " 2>/dev/null")).c_str(), "r");
-    char buffer[4096];
-    for (size_t n; pipe != nullptr && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        if (output != nullptr)
-            output->append(buffer, n);
-    const int status = pipe != nullptr ? ::pclose(pipe) : -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // The inspector lists packets, writes each sheet as a PNG (cyan as red,
 // magenta green, yellow blue, top row first) and flags a damaged stream.
 TEST(Inspect, ListsPacketsWritesSheetPicturesAndFlagsFaults) {
@@ -214,7 +203,7 @@ TEST(Inspect, ListsPacketsWritesSheetPicturesAndFlagsFaults) {
     Bytes bytes = TwoSheets();
     std::ofstream(stream, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     std::string out;
-    ASSERT_EQ(RunCommand(std::string(QZM480_INSPECT) + " --png " + root.Path() + "/png " + stream, &out), 0) << out;
+    ASSERT_EQ(RunShell(std::string(QZM480_INSPECT) + " --png " + root.Path() + "/png " + stream, &out), 0) << out;
     EXPECT_NE(out.find("IMAGE   MULTICUT                 8  \"00000001\""), std::string::npos) << out;
     EXPECT_NE(out.find("BMP 5 x 3"), std::string::npos) << out;
     EXPECT_NE(out.find("sheet 2 at offset"), std::string::npos) << out;
@@ -238,10 +227,10 @@ TEST(Inspect, ListsPacketsWritesSheetPicturesAndFlagsFaults) {
     bytes.resize(bytes.size() - 10);
     std::ofstream(stream, std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    EXPECT_EQ(RunCommand("cat " + stream + " | " + QZM480_INSPECT, &out), 1);
+    EXPECT_EQ(RunShell("cat " + stream + " | " + QZM480_INSPECT, &out), 1);
     EXPECT_NE(out.find("malformed stream at byte offset " + std::to_string(bytes.size())), std::string::npos)
         << out;
-    EXPECT_EQ(RunCommand(std::string(QZM480_INSPECT) + " " + root.Path() + "/missing", &out), 2);
+    EXPECT_EQ(RunShell(std::string(QZM480_INSPECT) + " " + root.Path() + "/missing", &out), 2);
 }
 
 // The sample page program: the raster it writes reads back with libcups as
@@ -258,7 +247,7 @@ TEST(SampleProgram, WritesTheChartAsCupsWouldAndRefusesBadOptions) {
                  {" -s 153x102mmx2 -r 600x600dpi -o " + out, "153x102mmx2", "600x600dpi"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
-        ASSERT_EQ(RunCommand(QZM480_SAMPLE + c.args), 0);
+        ASSERT_EQ(RunShell(QZM480_SAMPLE + c.args), 0);
         const auto& page = *qzm::pages::FindPageSize(c.page);
         const auto& res = *qzm::pages::FindResolution(c.resolution);
         const auto g = qzm::pages::GeometryOf(page, res);
@@ -285,10 +274,10 @@ TEST(SampleProgram, WritesTheChartAsCupsWouldAndRefusesBadOptions) {
         cupsRasterClose(raster);
         ::close(fd);
     }
-    EXPECT_EQ(RunCommand(QZM480_SAMPLE " --page-size A4 -o " + out), 2);
-    EXPECT_EQ(RunCommand(QZM480_SAMPLE " --resolution 1200dpi -o " + out), 2);
-    EXPECT_EQ(RunCommand(QZM480_SAMPLE " --bogus"), 2);
-    EXPECT_EQ(RunCommand(QZM480_SAMPLE " -o " + root.Path() + "/no/dir/x.ras"), 1);
+    EXPECT_EQ(RunShell(QZM480_SAMPLE " --page-size A4 -o " + out), 2);
+    EXPECT_EQ(RunShell(QZM480_SAMPLE " --resolution 1200dpi -o " + out), 2);
+    EXPECT_EQ(RunShell(QZM480_SAMPLE " --bogus"), 2);
+    EXPECT_EQ(RunShell(QZM480_SAMPLE " -o " + root.Path() + "/no/dir/x.ras"), 1);
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ std::string ShellQuote(const std::string& text) {
 }
 
 int RunShell(const std::string& commandLine, std::string* output) {
-    FILE* pipe = ::popen((commandLine + " 2>&1").c_str(), "r");
+    FILE* pipe = ::popen(("(" + commandLine + "\n) 2>&1").c_str(), "r");
     if (!pipe)
         return -1;
     char buffer[4096];

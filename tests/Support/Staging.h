@@ -10,7 +10,8 @@
 namespace qzm::test {
 
 // Runs a shell command line; returns its exit status (-1 when it did not end
-// normally) and its standard output and error in output.
+// normally) and, in output, what it wrote on both outputs that its own
+// redirections leave there.
 int RunShell(const std::string& commandLine, std::string* output = nullptr);
 
 // Quotes a text for the shell.
