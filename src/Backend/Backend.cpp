@@ -101,23 +101,13 @@ int RunDiscovery(const BusFactory& factory) {
     if (!bus) {
         return CUPS_BACKEND_OK;
     }
-    for (auto& device : _AttachedPrinters(*bus)) {
-        OpenedPrinter printer(std::move(device));
-        std::string serial;
-        // A printer busy with a job, or one without a usable serial, cannot
-        // be offered as a queue's device now.
-        if (printer.Open() != usb::kUsbOk || !printer.ReadSerial(&serial)) {
-            continue;
-        }
-        std::string id = printer.ReadDeviceId();
-        if (id.empty()) {
-            id = kFallbackDeviceId;
-        }
+    _VisitOfferablePrinters(*bus, [](const std::string& serial, const std::string& id) {
         const std::string uri = _MakeDeviceUri(serial);
         const std::string info = std::string(kMakeAndModel) + " USB " + serial;
-        printer.Close();
-        cupsBackendReport("direct", uri.c_str(), kMakeAndModel, info.c_str(), id.c_str(), "");
-    }
+        cupsBackendReport("direct", uri.c_str(), kMakeAndModel, info.c_str(),
+                          id.empty() ? kFallbackDeviceId : id.c_str(), "");
+        return false;
+    });
     return CUPS_BACKEND_OK;
 }
 

@@ -31,6 +31,23 @@ std::vector<std::unique_ptr<qzm::usb::UsbDevice>> _AttachedPrinters(qzm::usb::Us
     return devices;
 }
 
+void _VisitOfferablePrinters(
+    qzm::usb::UsbBus& bus,
+    const std::function<bool(const std::string& serial, const std::string& deviceId)>& visit) {
+    for (auto& device : _AttachedPrinters(bus)) {
+        OpenedPrinter printer(std::move(device));
+        std::string serial;
+        if (printer.Open() != qzm::usb::kUsbOk || !printer.ReadSerial(&serial)) {
+            continue;
+        }
+        const std::string id = printer.ReadDeviceId();
+        printer.Close();
+        if (visit(serial, id)) {
+            return;
+        }
+    }
+}
+
 int OpenedPrinter::Open() {
     if (interface_) {
         return qzm::usb::kUsbOk;

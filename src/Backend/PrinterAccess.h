@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +16,14 @@ inline constexpr uint16_t kPrinterProductId = QZM480_USB_PRODUCT_ID;
 // The printers attached now, unopened, in the order the bus reports them.
 // Empty when the bus cannot be watched.
 std::vector<std::unique_ptr<qzm::usb::UsbDevice>> _AttachedPrinters(qzm::usb::UsbBus& bus);
+
+// Discovery: each attached printer that can be opened now (not busy with a
+// job) and gives a serial, with its escaped serial and IEEE 1284 device ID
+// (empty when it gives none), closed again before visit sees it. visit
+// returns true to stop.
+void _VisitOfferablePrinters(
+    qzm::usb::UsbBus& bus,
+    const std::function<bool(const std::string& serial, const std::string& deviceId)>& visit);
 
 // One printer opened for exclusive use: the device and its first interface.
 // Closing (or destroying) gives both back.

@@ -66,27 +66,18 @@ bool List(pappl_device_cb_t cb, void* data, pappl_deverror_cb_t, void*) {
     if (!bus) {
         return false;
     }
-    for (auto& device : _AttachedPrinters(*bus)) {
-        OpenedPrinter printer(std::move(device));
-        std::string serial;
-        // A printer in use, or one without a serial that can name it, is
-        // not offered.
-        if (printer.Open() != usb::kUsbOk || !printer.ReadSerial(&serial) ||
-            !_IsSerialUsableAsName(serial)) {
-            continue;
+    bool stopped = false;
+    _VisitOfferablePrinters(*bus, [&](const std::string& serial, const std::string& id) {
+        // A printer whose serial cannot name its lock file is not offered.
+        if (!_IsSerialUsableAsName(serial)) {
+            return false;
         }
-        std::string id = printer.ReadDeviceId();
-        if (id.empty()) {
-            id = kFallbackDeviceId;
-        }
-        printer.Close();
         const std::string uri = _AppDeviceUri(serial);
         const std::string info = std::string(kMakeAndModel) + " USB " + serial;
-        if (cb(info.c_str(), uri.c_str(), id.c_str(), data)) {
-            return true;
-        }
-    }
-    return false;
+        stopped = cb(info.c_str(), uri.c_str(), id.empty() ? kFallbackDeviceId : id.c_str(), data);
+        return stopped;
+    });
+    return stopped;
 }
 
 bool Open(pappl_device_t* device, const char* uri, const char*) {
