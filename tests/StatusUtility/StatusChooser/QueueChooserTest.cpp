@@ -19,9 +19,8 @@ namespace {
 
 constexpr char kUri[] = "ovbackend://Orvane%20Imaging%20Inc./M480?serial=A1%20B2";
 
+// This model's queues with a serial are offered, labelled by name and queue.
 TEST(QueueChooser, OffersTheQueuesTheLauncherAccepts) {
-    EXPECT_TRUE(IsModelDeviceUri(kUri));
-    EXPECT_TRUE(IsModelDeviceUri("ovbackend://Orvane%20Imaging%20Inc./M480?serial=X"));
     for (const char* uri :
          {"ovbackend://Orvane%20Imaging%20Inc./M480?serial=",
           "ovbackend://Orvane%20Imaging%20Inc./M480", "usb://Orvane/M480?serial=A1",
