@@ -1,10 +1,8 @@
 // The queue chooser of the status menu entry: which queues it offers, and
 // that it starts the launcher beside it with the queue name.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -12,6 +10,7 @@
 
 #include "PrivateCupsd.h"
 #include "QueueChooser.h"
+#include "Staging.h"
 
 namespace fs = std::filesystem;
 using namespace qzm::statuschooser;
@@ -20,9 +19,8 @@ namespace {
 
 constexpr char kUri[] = "ovbackend://Orvane%20Imaging%20Inc./M480?serial=A1%20B2";
 
+// This model's queues with a serial are offered, labelled by name and queue.
 TEST(QueueChooser, OffersTheQueuesTheLauncherAccepts) {
-    EXPECT_TRUE(IsModelDeviceUri(kUri));
-    EXPECT_TRUE(IsModelDeviceUri("ovbackend://Orvane%20Imaging%20Inc./M480?serial=X"));
     for (const char* uri :
          {"ovbackend://Orvane%20Imaging%20Inc./M480?serial=",
           "ovbackend://Orvane%20Imaging%20Inc./M480", "usb://Orvane/M480?serial=A1",
@@ -55,9 +53,9 @@ TEST(QueueChooser, StartsTheLauncherBesideItForTheOnlyQueue) {
         << ".tmp " << record << "\n";
     fs::permissions(folder / "StatusUtilityQZ-M480", fs::perms::owner_all);
 
-    const std::string command =
-        "QT_QPA_PLATFORM=offscreen " + folder.string() + "/StatusChooserQZ-M480";
-    ASSERT_EQ(WEXITSTATUS(std::system(command.c_str())), 0);
+    ASSERT_EQ(qzm::test::RunShell("QT_QPA_PLATFORM=offscreen " + folder.string() +
+                                  "/StatusChooserQZ-M480"),
+              0);
     // The launcher runs detached: wait for its record.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (!fs::exists(record) && std::chrono::steady_clock::now() < deadline)

@@ -12,6 +12,7 @@
 #include "../../Support/TempRoot.h"
 #include "AppDelegate.h"
 #include "PrivateCupsd.h"
+#include "Staging.h"
 
 namespace fs = std::filesystem;
 using qzm::statusutility::AppDelegate;
@@ -107,14 +108,12 @@ TEST_F(LauncherTest, StartsTheWindowForTheNamedQueueOfThisModel) {
     const fs::path copy = root_.Path() + "/L.app/Contents/MacOS/StatusUtilityQZ-M480";
     fs::create_directories(copy.parent_path());
     fs::copy_file(QZM480_STATUSUTILITY_PROGRAM, copy);
-    const std::string errors = root_.Path() + "/stderr";
-    const int status = std::system(("'" + copy.string() + "' QZ_A 2>'" + errors + "'").c_str());
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
-    std::ifstream in(errors);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_NE(text.find("cannot start the status window"), std::string::npos) << text;
-    EXPECT_EQ(std::system(("'" + copy.string() + "' NoSuchQueue").c_str()), 0);
-    EXPECT_EQ(std::system(("'" + copy.string() + "'").c_str()), 0);
+    const std::string program = qzm::test::ShellQuote(copy.string());
+    std::string output;
+    EXPECT_EQ(qzm::test::RunShell(program + " QZ_A", &output), 1) << output;
+    EXPECT_NE(output.find("cannot start the status window"), std::string::npos) << output;
+    EXPECT_EQ(qzm::test::RunShell(program + " NoSuchQueue"), 0);
+    EXPECT_EQ(qzm::test::RunShell(program), 0);
 }
 
 }  // namespace
