@@ -93,6 +93,7 @@ TEST(TransportTest, WritesCommandsInPiecesThatJoinUp) {
     std::vector<uint8_t> data(600);
     EXPECT_EQ(deviceWrite(a.intf.get(), data.data(), 600), kResultCannotStart);
     EXPECT_EQ(USB_Read(a.intf.get(), small, 4), kResultCannotStart);
+    EXPECT_EQ(deviceRead(a.intf.get(), data.data(), 600), kResultCannotStart);
     EXPECT_TRUE(a.printer->Transfers().empty());
 }
 
