@@ -98,6 +98,10 @@ TEST_F(PrintQueueTest, ANewQueueTakesTheFirstFreeNumberOrRedefinesTheBaseQueue) 
         {{{"Office", "A"}}, "QZ0001", 0},
         {{{kBase + "_2", "QZ0001X"}}, "QZ0001", 0},  // a URI with the serial and more
         {{{"Office", "socket://printer.example/QZ0001"}}, "QZ0001", 0},
+        // A URI longer than 254 bytes is not taken for the printer's.
+        {{{kBase, "A"}, {"Office", "socket://printer.example/" + std::string(224, 'x') + "QZ0001"}},
+         "QZ0001",
+         2},
         {{}, "$(touch%20x)", 0},
         {{{kBase, "A"}}, "`id`'\"&|;touch%20x", 2},
     };
