@@ -50,22 +50,8 @@ class InfoFileTest : public ::testing::Test {
     qzm::test::TempRoot root_;
 };
 
-TEST_F(InfoFileTest, FileBytesAndModesForAnAttachedPrinter) {
-    const mode_t oldMask = ::umask(022);
-    Pass pass;
-    pass.Run(kRequestTc);
-    ::umask(oldMask);
-    EXPECT_EQ(Read(File()), Info{.counter = "00042"}.Text());
-    EXPECT_EQ(ModeOf(File()), 0666u);
-    EXPECT_EQ(ModeOf(root_ / kInfoFolder), 0777u);
-    EXPECT_EQ(ModeOf(root_ / "/Library/Caches/Orvane"), 0777u);
-    EXPECT_EQ(ModeOf(root_ / "/Library/Caches"), 0755u);
-    // Only the file itself: nothing written aside is left behind.
-    EXPECT_EQ(Tree(root_ / kInfoFolder), std::set<std::string>{"QZ-M480_QZ0001.log"});
-    EXPECT_FALSE(pass.printer->InterfaceOpen());
-}
-
-// The exchanges of each request, in order, and the file they make.
+// The exchanges of each request, in order, and the file they make: that file
+// alone, readable and writable by all whatever the umask, the interface closed.
 TEST_F(InfoFileTest, ExchangesAndFileForEachRequest) {
     const std::string tc = "MNT_RD/COUNTER_LIFE", st = "STATUS/";
     const std::vector<std::string> tail = {"INFO/FVER", "INFO/MEDIA", "INFO/MQTY_DEFAULT",
@@ -90,6 +76,7 @@ TEST_F(InfoFileTest, ExchangesAndFileForEachRequest) {
         {kRequestTc | kRequestStart, 0, Fault::kNoAnswer, {tc, st, tc}, {}},
         {0, 0, Fault::kStall, {st}, gone},
     };
+    const mode_t oldMask = ::umask(022);
     for (const auto& c : cases) {
         PrinterState state;
         state.status = c.status;
@@ -107,7 +94,14 @@ TEST_F(InfoFileTest, ExchangesAndFileForEachRequest) {
         }
         EXPECT_EQ(exchanges, order) << "flags " << c.flags;
         EXPECT_EQ(Read(File()), c.file.Text()) << "flags " << c.flags;
+        EXPECT_FALSE(pass.printer->InterfaceOpen());
     }
+    ::umask(oldMask);
+    EXPECT_EQ(ModeOf(File()), 0666u);
+    EXPECT_EQ(ModeOf(root_ / kInfoFolder), 0777u);
+    EXPECT_EQ(ModeOf(root_ / "/Library/Caches/Orvane"), 0777u);
+    EXPECT_EQ(ModeOf(root_ / "/Library/Caches"), 0755u);
+    EXPECT_EQ(Tree(root_ / kInfoFolder), std::set<std::string>{"QZ-M480_QZ0001.log"});
     Pass silent;
     silent.printer->SetFault(Fault::kNoAnswer);
     silent.Run(kRequestTc);

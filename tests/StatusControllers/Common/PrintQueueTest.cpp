@@ -74,32 +74,11 @@ class PrintQueueTest : public ::testing::Test {
     std::string oldPath_;
 };
 
-TEST_F(PrintQueueTest, TheBaseQueueIsCreatedOnceWithThePackagePpd) {
-    EXPECT_TRUE(CheckAndMake_PrintQueue("QZ0001"));
-    EXPECT_TRUE(fs::exists(fs::path(cupsd_.Folder()) / "bin/lpadmin.used")) << "not found in PATH";
-    const auto options = Options();
-    ASSERT_EQ(options.size(), 1u);
-    const std::map<std::string, std::string> expected = {
-        {"printer-info", "Orvane Imaging Inc. M480"}, {"device-uri", kUri + "QZ0001"},
-        {"printer-is-shared", "false"}, {"printer-is-accepting-jobs", "true"},
-        {"printer-make-and-model", "Orvane QZ-M480"}};
-    for (const auto& [name, value] : expected) {
-        EXPECT_EQ(options.at(kBase).at(name), value) << name;
-    }
-    // A serial too long for its field reads as empty: a queue for it would
-    // be found by no later step, so each step would add one more.
-    EXPECT_TRUE(CheckAndMake_PrintQueue(""));
-    {
-        qzm::test::UnreachableCupsServer unreachable;
-        EXPECT_FALSE(CheckAndMake_PrintQueue("QZ0003"));
-    }
-    EXPECT_EQ(Uris(), (Queues{{kBase, kUri + "QZ0001"}}));
-}
-
 // A printer's queue is found by its URI whatever its name; a new one takes
 // the first free number, or redefines the base queue when another queue
 // already leads to the printer. Serials reach lpadmin as one argument, with
-// no shell between: nothing runs in the working folder.
+// no shell between: nothing runs in the working folder. Each queue made is
+// a private one with the package's PPD, made by the lpadmin found in PATH.
 TEST_F(PrintQueueTest, ANewQueueTakesTheFirstFreeNumberOrRedefinesTheBaseQueue) {
     const fs::path cwd = fs::current_path();
     const fs::path work = fs::path(cupsd_.Folder()) / "cwd";
@@ -119,6 +98,10 @@ TEST_F(PrintQueueTest, ANewQueueTakesTheFirstFreeNumberOrRedefinesTheBaseQueue) 
         {{{"Office", "A"}}, "QZ0001", 0},
         {{{kBase + "_2", "QZ0001X"}}, "QZ0001", 0},  // a URI with the serial and more
         {{{"Office", "socket://printer.example/QZ0001"}}, "QZ0001", 0},
+        // A URI longer than 254 bytes is not taken for the printer's.
+        {{{kBase, "A"}, {"Office", "socket://printer.example/" + std::string(224, 'x') + "QZ0001"}},
+         "QZ0001",
+         2},
         {{}, "$(touch%20x)", 0},
         {{{kBase, "A"}}, "`id`'\"&|;touch%20x", 2},
     };
@@ -136,12 +119,27 @@ TEST_F(PrintQueueTest, ANewQueueTakesTheFirstFreeNumberOrRedefinesTheBaseQueue) 
         }
         EXPECT_EQ(Uris(), existing) << c.serial << " " << c.number;
         if (c.number >= 0) {
-            EXPECT_EQ(Options()[name]["printer-info"],
+            auto options = Options()[name];
+            EXPECT_EQ(options["printer-info"],
                       "Orvane Imaging Inc. M480" + (c.number > 0 ? " " + n : ""));
+            EXPECT_EQ(options["printer-is-shared"], "false");
+            EXPECT_EQ(options["printer-is-accepting-jobs"], "true");
+            EXPECT_EQ(options["printer-make-and-model"], "Orvane QZ-M480");
         }
     }
     EXPECT_TRUE(fs::is_empty(work));
     fs::current_path(cwd);
+    EXPECT_TRUE(fs::exists(fs::path(cupsd_.Folder()) / "bin/lpadmin.used")) << "not found in PATH";
+
+    // A serial too long for its field reads as empty: a queue for it would
+    // be found by no later step, so each step would add one more.
+    const Queues before = Uris();
+    EXPECT_TRUE(CheckAndMake_PrintQueue(""));
+    {
+        qzm::test::UnreachableCupsServer unreachable;
+        EXPECT_FALSE(CheckAndMake_PrintQueue("QZ0003"));
+    }
+    EXPECT_EQ(Uris(), before);
 }
 
 }  // namespace

@@ -72,6 +72,11 @@ TEST(PrinterLock, RefusesUnsafeSerialsAndFoldersOthersControl) {
             << std::oct << folderMode;
         EXPECT_EQ(lockMode ? qzm::test::ModeOf(folder + "/S1.lock") : 0, lockMode);
     }
+    // A folder another user owns, however closed (only root can give it away).
+    ::chmod(folder.c_str(), 0700);
+    if (::chown(folder.c_str(), 65534, 65534) == 0) {
+        EXPECT_EQ(PrinterLock("S2").TryLock(), PrinterLock::kLockUnavailable);
+    }
 }
 
 }  // namespace
