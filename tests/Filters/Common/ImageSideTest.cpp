@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -21,7 +22,7 @@ const std::string kM480 = QZM480_PROFILE_DIR "/M480_0100.icc";
 const std::string kOV480 = QZM480_PROFILE_DIR "/ov-480-mac-251126-5.icc";
 
 // Every task once, also from steps nested in a task and steps started by
-// several threads at once.
+// several threads at once; the tasks of a step run side by side.
 TEST(WorkerPool, NestedAndConcurrentStepsFinish) {
     qzm::WorkerPool pool(3);
     std::vector<std::atomic<int>> seen(100);
@@ -40,6 +41,16 @@ TEST(WorkerPool, NestedAndConcurrentStepsFinish) {
     for (auto& t : callers)
         t.join();
     EXPECT_EQ(total.load(), 20 + 3 * 20 * 6);
+    // The tasks of a step run side by side: each of two waits (a long while
+    // at most) for the other to start.
+    std::atomic<int> started{0}, met{0};
+    pool.Run(2, [&](int) {
+        ++started;
+        for (int n = 0; n < 20000 && started.load() < 2; ++n)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        met += started.load() == 2;
+    });
+    EXPECT_EQ(met.load(), 2) << "a step's tasks ran one after the other";
 }
 
 // ---- Colour transforms ----------------------------------------------------
