@@ -1,6 +1,6 @@
 // Where the filter's settings come from: its own PPD reader (plain and
-// gzip), job options over PPD defaults, and the job's print-status file in
-// the world-writable cache folder, which is untrusted.
+// gzip) and the job's print-status file in the world-writable cache folder,
+// which is untrusted. (Job options over PPD defaults: the golden streams.)
 #include "Common.h"
 
 #include <gtest/gtest.h>
@@ -12,10 +12,8 @@
 #include <fstream>
 #include <string>
 
-#include "../../Support/CupsOptions.h"
 #include "../../Support/TempRoot.h"
 
-using qzm::test::CupsOptions;
 using qzm::test::TempRoot;
 
 namespace {
@@ -62,22 +60,11 @@ TEST(PpdReaderTest, AnswersDefaultChoicesAndStaysInBounds) {
     EXPECT_EQ(ppd.Find(std::string(400, 'L')), nullptr);
 
     EXPECT_EQ(wrappedPpdOpenFile(nullptr), nullptr);
+    EXPECT_EQ(wrappedPpdFindDefChoice(nullptr, "PageSize"), nullptr);
     ppdfile_s* missing = wrappedPpdOpenFile("/nonexistent/x.ppd");
     ASSERT_NE(missing, nullptr);
     EXPECT_EQ(wrappedPpdFindDefChoice(missing, "PageSize"), nullptr);
     wrappedPpdClose(missing);
-}
-
-TEST(GetCupsValueTest, JobOptionThenMediaThenPpdDefault) {
-    TempRoot root;
-    Ppd ppd(root, kPpdText);
-    CupsOptions media{{"media", "127x127mm"}};
-    EXPECT_STREQ(_GetCupsValue("PageSize", media.Count(), media.Options(), ppd.handle), "127x127mm");
-    EXPECT_STREQ(_GetCupsValue("Resolution", media.Count(), media.Options(), ppd.handle), "300x600dpi");
-    CupsOptions both{{"media", "127x127mm"}, {"PageSize", "89x127mm"}};
-    EXPECT_STREQ(_GetCupsValue("PageSize", both.Count(), both.Options(), ppd.handle), "89x127mm");
-    EXPECT_EQ(_GetCupsValue("OvpChroma", 0, nullptr, ppd.handle), nullptr);
-    EXPECT_EQ(_GetCupsValue("PageSize", 0, nullptr, nullptr), nullptr);
 }
 
 // The value of MEDIA_SIZE= read into a 128-byte buffer of '#': left alone

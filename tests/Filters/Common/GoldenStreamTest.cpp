@@ -167,6 +167,8 @@ const GoldenCase kCases[] = {
     {"Sharpness7", "PageSize=127x89mm OvpSharpness=7", 1548, 1088, 1, 1, false, "e3b3db5bdd0cf22017248b8730e6db7a27178fbe65e72654a31122879fac397c"},
     {"MediaOptionNamesThePageSize", "media=89x127mmx2", 1088, 1548, 3, 1, true,
      "2566f20623771c10b00f644abf86597988de17a531c2d0796b31bf383cee9902"},
+    {"PageSizeBeforeMedia", "media=127x89mm PageSize=89x127mmx2", 1088, 1548, 3, 1, true,
+     "2566f20623771c10b00f644abf86597988de17a531c2d0796b31bf383cee9902"},
 };
 
 // Runs the filter's job path as the program does, without its wait for the
@@ -220,6 +222,12 @@ std::vector<uint8_t> RunJob(const qzm::test::TempRoot& root, const GoldenCase& c
     qzm::test::StdoutCapture capture;
     {
         DeviceEntry_QZM480 entry;
+        // The stream may not depend on how many threads work on a page or
+        // how small its bands are: the cases take turns at four settings of
+        // threads and rows per band (0: the program's own bands).
+        const int settings[][2] = {{1, 0}, {2, 1}, {3, 1}, {5, 1}};
+        const auto [threads, bandRows] = settings[(&c - kCases) % 4];
+        entry.m_imageBuffer.SetWorkerThreads(threads, bandRows);
         job.entry = &entry;
         _ConfigureJob(job, "42");
         _PrintPages(job, raster);

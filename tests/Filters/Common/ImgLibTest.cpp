@@ -269,16 +269,10 @@ TEST_P(PixelOperation, GivesTheKnownGoodBytes) {
 
 const PixelCase kPixelCases[] = {
     {Op::kSharpen, -1000, "cb47514d6e27395c825ccc0428e318eab80ac605d1b7d304ebf22d8a85172549"},
-    {Op::kSharpen, -501, "5318e4ef790a41e497f05848108b52e24e2a39226676c6493eb6a8fbcaa5ab03"},
-    {Op::kSharpen, -1, "b1d6a7a235048144a9e2245c1ce2c6f16014c35c64943c7d3463be12e24444bb"},
     {Op::kSharpen, 0, "8b46245999da17978675a6c6d28496d79731e9760d9f92919ff20a6c55533c65"},
-    {Op::kSharpen, 1, "8b08693597f571744e1623bf7fdb7d006db1d256d601270ecbf884b05015e868"},
-    {Op::kSharpen, 675, "389856fa906732f48ce9a4beccfe8399dc65e3ebeb8a1e390eaaf742a7aa7cb6"},
     {Op::kSharpen, 1000, "98ef1fc93cff39d9413833e59c7e38faf4ca5174e6d699ba281a604000d4018c"},
     {Op::kSaturation, -1000, "bd90f1e8c5021f079a5365c59fa8f95806b53a2ccecb99e33b786c4ec908e181"},
-    {Op::kSaturation, -1, "6d2d6b83d079281c320bfd4c8c22584c6099e2dd7542a9de5b76e79f8fabcfb4"},
     {Op::kSaturation, 0, "cce873b39d4840a672af72681afcb0292fa8169227255b103eb068d29fdc8342"},
-    {Op::kSaturation, 1, "365bc5545b9a639bfd9d10515500ce2716c31f26fcc29861336d6bf5751dd1c6"},
     {Op::kSaturation, 1000, "5e308ddb199765cf8a61434e4ef206db77fbfe19c1a8933525593f13b95488ac"},
     {Op::kSaturationCube, -1000, "aeebe1fcac18407598f29079916ce500d22a860015df0da53dd5075bb880d402"},
     {Op::kSaturationCube, -999, "84c1735448514d80a9f945b1d81cb2962ed1201a6db18cc331b38d3416bcc8b9"},
