@@ -287,7 +287,8 @@ TEST_F(PrinterApp, StateReasonsSupplyAndStatusPageFollowThePrinter) {
         int status;
         const char *remain, *reasons, *level, *roll = "01200", *ready = "";
     } cases[] = {
-        {0, "00000085", "marker-supply-low", "10"},  // low up to 10 %
+        {0, "00000085", "marker-supply-low", "10"},  // low from 1 % up to 10 %
+        {0, "00000054", "marker-supply-low", "1"},
         {1200, "00000123", "marker-supply-empty", "0"},
         {1000, "00000123", "cover-open", "20"},
         {-1, "00000123", "offline", "-1"},  // unplugged
