@@ -138,15 +138,8 @@ class PrinterApp : public testing::Test {
         int status = -1;
         ASSERT_TRUE(
             WaitFor([&] { return Ipp("", "get-printers.test", &status), status == 0; }, 30));
-        WriteFile(Dir() + "/create.test", Request("Create-Printer") + R"(  ATTR uri system-uri $uri
-  ATTR keyword printer-service-type print
-  ATTR keyword smi55357-driver qzm480
-  ATTR uri smi55357-device-uri "qzm480://usb/QZ-M480?serial=QZ0001"
-  GROUP printer-attributes-tag
-  ATTR name printer-name qzm
-  STATUS successful-ok
-})");
-        const std::string added = Ipp("ipp/system", Dir() + "/create.test", &status);
+        const std::string added =
+            Ipp("ipp/system", PRINTER_APP_TESTS "/create-printer.test", &status);
         ASSERT_EQ(status, 0) << added;
     }
 
@@ -259,33 +252,6 @@ std::vector<std::string> FilterPackets(const std::string& raster, const std::str
     return packets;
 }
 
-TEST_F(PrinterApp, PrintsJpegPngAndPwgRasterThroughTheFilterPath) {
-    const std::string pwg = Dir() + "/photo.pwg";
-    ASSERT_EQ(RunShell("cd " + Dir() +
-                       " && convert -size 900x600 gradient:red-blue -quality 90 "
-                       "photo.jpg && convert -size 600x900 gradient:green-yellow photo.png"),
-              0);
-    WritePwgRaster(pwg, 1844, 1240);
-    for (const auto& [name, format] :
-         {std::pair{"jpg", "image/jpeg"}, {"png", "image/png"}, {"pwg", "image/pwg-raster"}}) {
-        SCOPED_TRACE(format);
-        const size_t before = JobPackets(*printer_).size();
-        const std::string file = Dir() + "/photo." + name;
-        const std::string out =
-            Print(file, format, std::string("ATTR keyword media ") + kSixByFour);
-        ASSERT_NE(out.find("job-state (enum) = completed"), std::string::npos) << out;
-        const auto packets = JobPackets(*printer_);
-        // Set-up, 4 settings, media, 3 planes, start.
-        ASSERT_EQ(packets.size() - before, 10u);
-        EXPECT_EQ(packets.back(), "CNTRL/START/");
-        EXPECT_TRUE(OnlyWholePackets(*printer_));
-        if (file == pwg) {  // the same raster through the CUPS filter gives the same packets
-            EXPECT_TRUE(std::vector(packets.begin() + before, packets.end()) ==
-                        FilterPackets(pwg, kSixByFour));
-        }
-    }
-}
-
 // CUPS as a client: a private scheduler makes a driverless queue of the
 // application (lpadmin -m everywhere) and lp prints a photo through it.
 TEST_F(PrinterApp, CupsPrintsThroughAnEverywhereQueue) {
@@ -314,92 +280,38 @@ TEST_F(PrinterApp, CupsPrintsThroughAnEverywhereQueue) {
     EXPECT_TRUE(OnlyWholePackets(*printer_));
 }
 
-TEST_F(PrinterApp, TwoPerSheetSizesShareASheetAndVendorValuesReachThePrinter) {
-    const std::string pwg = Dir() + "/two.pwg";
-    WritePwgRaster(pwg, 1548, 1088);
-    // A second page: the same header and lines after the first.
-    std::ifstream in(pwg, std::ios::binary);
-    const std::string page{std::istreambuf_iterator<char>(in), {}};
-    WriteFile(pwg, page + page.substr(4));
-    const size_t before = JobPackets(*printer_).size();
-    const std::string out =
-        Print(pwg, "image/pwg-raster",
-              "ATTR keyword media om_127x89mmx2_131.06x92.12mm\n"
-              "  ATTR keyword overcoat-finish matte\n  ATTR integer sharpness 3");
-    ASSERT_NE(out.find("job-state (enum) = completed"), std::string::npos) << out;
-    const auto packets = JobPackets(*printer_);
-    ASSERT_EQ(packets.size() - before, 10u);  // one sheet of two panels
-    for (const char* packet : {"IMAGE/MULTICUT/00000022", "CNTRL/OVERCOAT/00000001"}) {
-        EXPECT_NE(std::find(packets.begin() + before, packets.end(), packet), packets.end())
-            << packet;
-    }
-}
-
-TEST_F(PrinterApp, BadInputIsRefusedOrAbortedWithNothingHalfSent) {
-    ASSERT_EQ(
-        RunShell("cd " + Dir() +
-                 " && convert -size 300x200 gradient:red-blue good.jpg && convert "
-                 "-size 300x200 gradient:red-blue good.png && head -c 600 good.jpg > cut.jpg && "
-                 "head -c 200 good.png > cut.png"),
-        0);
-    WriteFile(Dir() + "/junk.png", std::string("\x89PNG\r\n\x1a\n", 8) + std::string(500, 'x'));
-    WritePwgRaster(Dir() + "/huge.pwg", 60000, 60000, 4);
-    const struct {
-        const char *file, *format, *attributes;
-        bool substituted = false;  // printed with the default instead
-    } cases[] = {
-        {"cut.jpg", "image/jpeg", ""},
-        {"cut.png", "image/png", ""},
-        {"junk.png", "image/png", ""},
-        {"huge.pwg", "image/pwg-raster", ""},  // an absurd page size
-        {"good.jpg", "image/jpeg", "ATTR keyword overcoat-finish shiny"},
-        {"good.jpg", "image/jpeg", "ATTR integer gamma-red 15"},  // a number not offered
-        {"good.jpg", "image/jpeg", "ATTR keyword media na_letter_8.5x11in", true},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.file) + " " + c.attributes);
-        const size_t before = JobPackets(*printer_).size();
-        const std::string out = Print(Dir() + "/" + c.file, c.format, c.attributes);
-        if (c.substituted) {
-            EXPECT_NE(out.find("successful-ok-ignored-or-substituted-attributes"),
-                      std::string::npos)
-                << out;
-        } else {
-            EXPECT_TRUE(out.find("status-code = client-error") != std::string::npos ||
-                        out.find("job-state (enum) = aborted") != std::string::npos)
-                << out;
-            EXPECT_EQ(JobPackets(*printer_).size(), before);
-        }
-        EXPECT_TRUE(OnlyWholePackets(*printer_));
-        ASSERT_TRUE(ServerRunning());
-    }
-}
-
+// The printer's status as the printer's state reasons, exactly, its ribbon
+// as a supply level, and its roll as the ready media.
 TEST_F(PrinterApp, StateReasonsSupplyAndStatusPageFollowThePrinter) {
     const struct {
         int status;
-        const char *remain, *reason, *level;
+        const char *remain, *reasons, *level, *roll = "01200", *ready = "";
     } cases[] = {
-        {0, "00000080", "marker-supply-low", "8"},
+        {0, "00000085", "marker-supply-low", "10"},  // low from 1 % up to 10 %
+        {0, "00000054", "marker-supply-low", "1"},
         {1200, "00000123", "marker-supply-empty", "0"},
         {1000, "00000123", "cover-open", "20"},
         {-1, "00000123", "offline", "-1"},  // unplugged
-        {0, "00000123", "printer-state-reasons (keyword) = none", "20"},
+        {0, "00000123", "none", "20", "01210", "media-ready (keyword) = om_127x89mm_"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.reason);
+        SCOPED_TRACE(c.reasons);
         auto state = Default();
         state.status = std::max(c.status, 0);
         state.mediaRemain = c.remain;
+        state.mediaSize = c.roll;
         printer_->SetState(state);
         c.status < 0 ? printer_->Remove() : printer_->Plug();
+        const std::string expected[] = {
+            std::string("printer-state-reasons (keyword) = ") + c.reasons + "\n",
+            std::string("marker-levels (integer) = ") + c.level + "\n", c.ready};
         std::string attributes;
         EXPECT_TRUE(WaitFor(
             [&] {
                 attributes = PrinterAttributes();
-                return attributes.find(c.reason) != std::string::npos &&
-                       attributes.find("marker-levels (integer) = " + std::string(c.level)) !=
-                           std::string::npos;
+                return std::all_of(std::begin(expected), std::end(expected), [&](auto& text) {
+                    return attributes.find(text) != std::string::npos;
+                });
             },
             20))
             << attributes;
@@ -414,18 +326,89 @@ TEST_F(PrinterApp, StateReasonsSupplyAndStatusPageFollowThePrinter) {
     EXPECT_NE(page("/qzm/").find("Idle"), std::string::npos);
 }
 
-TEST_F(PrinterApp, AnUnpluggedPrinterEndsTheJobWithAClearState) {
-    const std::string pwg = Dir() + "/late.pwg";
-    WritePwgRaster(pwg, 1844, 1240);
-    // The printer goes away once the first plane has started.
-    printer_->SetFault(qzm::emu::Fault::kRemoveMidTransfer, "STATUS");
-    const std::string out = Print(pwg, "image/pwg-raster");
-    EXPECT_TRUE(out.find("job-state (enum) = aborted") != std::string::npos ||
-                out.find("job-state (enum) = completed") != std::string::npos)
-        << out;
-    EXPECT_TRUE(OnlyWholePackets(*printer_));
-    EXPECT_NE(PrinterAttributes().find("offline"), std::string::npos);
-    EXPECT_TRUE(ServerRunning());
+// Documents printed with ipptool, one job each to its end: JPEG, PNG and PWG
+// raster print through the filter's path (a raster gives the CUPS filter's
+// own packets), two pages of a two-per-sheet size share a sheet with the
+// vendor values sent, bad input is refused or aborted with nothing half
+// sent, and a printer unplugged in the middle ends the job and shows offline.
+TEST_F(PrinterApp, DocumentsPrintOrAreRefusedWithNothingHalfSent) {
+    ASSERT_EQ(RunShell("cd " + Dir() +
+                       " && convert -size 900x600 gradient:red-blue -quality 90 photo.jpg && "
+                       "convert -size 600x900 gradient:green-yellow photo.png && "
+                       "head -c 600 photo.jpg > cut.jpg && head -c 200 photo.png > cut.png"),
+              0);
+    WriteFile(Dir() + "/junk.png", std::string("\x89PNG\r\n\x1a\n", 8) + std::string(500, 'x'));
+    WritePwgRaster(Dir() + "/photo.pwg", 1844, 1240);
+    WritePwgRaster(Dir() + "/huge.pwg", 60000, 60000, 4);  // an absurd page size
+    WritePwgRaster(Dir() + "/two.pwg", 1548, 1088);
+    // A second page: the same header and lines after the first.
+    std::ifstream in(Dir() + "/two.pwg", std::ios::binary);
+    const std::string page{std::istreambuf_iterator<char>(in), {}};
+    WriteFile(Dir() + "/two.pwg", page + page.substr(4));
+
+    enum Outcome { kPrinted, kRefused, kSubstituted, kUnplugged };
+    const std::string sixByFour = std::string("ATTR keyword media ") + kSixByFour;
+    const struct {
+        const char *file, *format;
+        std::string attributes;
+        Outcome outcome;
+        std::vector<std::string> packets = {};  // among those sent
+    } cases[] = {
+        {"photo.jpg", "image/jpeg", sixByFour, kPrinted},
+        {"photo.png", "image/png", sixByFour, kPrinted},
+        {"photo.pwg", "image/pwg-raster", sixByFour, kPrinted},
+        {"two.pwg",
+         "image/pwg-raster",
+         "ATTR keyword media om_127x89mmx2_131.06x92.12mm\n"
+         "  ATTR keyword overcoat-finish matte\n  ATTR integer sharpness 3",
+         kPrinted,
+         {"IMAGE/MULTICUT/00000022", "CNTRL/OVERCOAT/00000001"}},
+        {"cut.jpg", "image/jpeg", "", kRefused},
+        {"cut.png", "image/png", "", kRefused},
+        {"junk.png", "image/png", "", kRefused},
+        {"huge.pwg", "image/pwg-raster", "", kRefused},
+        {"photo.jpg", "image/jpeg", "ATTR keyword overcoat-finish shiny", kRefused},
+        {"photo.jpg", "image/jpeg", "ATTR integer gamma-red 15", kRefused},  // not offered
+        {"photo.jpg", "image/jpeg", "ATTR keyword media na_letter_8.5x11in", kSubstituted},
+        {"photo.pwg", "image/pwg-raster", "", kUnplugged},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + " " + c.attributes);
+        if (c.outcome == kUnplugged) {  // gone once the first plane has started
+            printer_->SetFault(qzm::emu::Fault::kRemoveMidTransfer, "STATUS");
+        }
+        const size_t before = JobPackets(*printer_).size();
+        const std::string out = Print(Dir() + "/" + c.file, c.format, c.attributes);
+        const auto all = JobPackets(*printer_);
+        const std::vector<std::string> sent(all.begin() + before, all.end());
+        const bool aborted = out.find("job-state (enum) = aborted") != std::string::npos;
+        const bool completed = out.find("job-state (enum) = completed") != std::string::npos;
+        if (c.outcome == kPrinted) {
+            ASSERT_TRUE(completed) << out;
+            // Set-up, 4 settings, media, 3 planes, start.
+            ASSERT_EQ(sent.size(), 10u);
+            EXPECT_EQ(sent.back(), "CNTRL/START/");
+        } else if (c.outcome == kRefused) {
+            EXPECT_TRUE(out.find("status-code = client-error") != std::string::npos || aborted)
+                << out;
+            EXPECT_TRUE(sent.empty());
+        } else if (c.outcome == kSubstituted) {
+            EXPECT_NE(out.find("successful-ok-ignored-or-substituted-attributes"),
+                      std::string::npos)
+                << out;
+        } else {
+            EXPECT_TRUE(aborted || completed) << out;
+            EXPECT_NE(PrinterAttributes().find("offline"), std::string::npos);
+        }
+        for (const auto& packet : c.packets) {
+            EXPECT_NE(std::find(sent.begin(), sent.end(), packet), sent.end()) << packet;
+        }
+        if (c.outcome == kPrinted && c.file == std::string("photo.pwg")) {
+            EXPECT_TRUE(sent == FilterPackets(Dir() + "/photo.pwg", kSixByFour));
+        }
+        EXPECT_TRUE(OnlyWholePackets(*printer_));
+        ASSERT_TRUE(ServerRunning());
+    }
 }
 
 TEST(PrinterAppSettings, MediaAndVendorValuesMapToThePpdChoices) {

@@ -5,11 +5,32 @@
 // DataDir holds the system's data files and a model folder of its own.
 #pragma once
 
+#include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace qzm::test {
+
+// Points CUPS_SERVER, for this process's CUPS client and its children, at a
+// server for as long as it lives.
+class CupsServerOverride {
+  public:
+    explicit CupsServerOverride(const std::string& server);
+    ~CupsServerOverride();
+    CupsServerOverride(const CupsServerOverride&) = delete;
+    CupsServerOverride& operator=(const CupsServerOverride&) = delete;
+
+  private:
+    std::optional<std::string> old_;
+};
+
+// A socket where no scheduler listens: the printer list is not available.
+class UnreachableCupsServer : public CupsServerOverride {
+  public:
+    UnreachableCupsServer() : CupsServerOverride("/nonexistent/qzm480-no-cupsd.sock") {}
+};
 
 class PrivateCupsd {
   public:
@@ -22,7 +43,6 @@ class PrivateCupsd {
     // Starts cupsd and points CUPS_SERVER at it. False, with the reason in
     // Error(), when cupsd cannot run here (the caller skips its test).
     bool Start();
-    void Stop();
 
     // Adds an enabled raw queue; info becomes "printer-info" when not empty.
     bool AddQueue(const std::string& name, const std::string& deviceUri,
@@ -44,41 +64,26 @@ class PrivateCupsd {
 
     // Before Start: an environment variable that cupsd passes to every
     // filter and backend it runs (cupsd clears their environment otherwise).
-    void SetEnv(const std::string& name, const std::string& value);
+    void SetEnv(const std::string& name, const std::string& value) {
+        environment_.emplace_back(name, value);
+    }
     // Before Start: the scheduler's log level ("warn" unless set).
     void SetLogLevel(const std::string& level) { logLevel_ = level; }
     // The scheduler's error log as it stands.
     std::string ErrorLog() const;
 
     const std::string& Error() const { return error_; }
-    const std::string& Socket() const { return socket_; }
     const std::string& Folder() const { return folder_; }
 
   private:
-    bool RunLpadmin(std::vector<std::string> arguments);
+    bool RunLpadmin(const std::vector<std::string>& arguments);
 
     std::vector<std::pair<std::string, std::string>> environment_;
     std::string logLevel_ = "warn";
     std::string folder_;
-    std::string socket_;
     std::string error_;
-    std::string oldServer_;
-    bool hadOldServer_ = false;
+    std::unique_ptr<CupsServerOverride> server_;
     int pid_ = -1;
-};
-
-// Points CUPS_SERVER at a socket where no scheduler listens, for as long as
-// it lives: the printer list is then not available.
-class UnreachableCupsServer {
-  public:
-    UnreachableCupsServer();
-    ~UnreachableCupsServer();
-    UnreachableCupsServer(const UnreachableCupsServer&) = delete;
-    UnreachableCupsServer& operator=(const UnreachableCupsServer&) = delete;
-
-  private:
-    std::string oldServer_;
-    bool hadOldServer_ = false;
 };
 
 }  // namespace qzm::test
