@@ -5,11 +5,13 @@
 // written there for qzm480-inspect.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Digest.h"
@@ -226,7 +228,12 @@ std::vector<uint8_t> RunJob(const qzm::test::TempRoot& root, const GoldenCase& c
         // how small its bands are: the cases take turns at four settings of
         // threads and rows per band (0: the program's own bands).
         const int settings[][2] = {{1, 0}, {2, 1}, {3, 1}, {5, 1}};
-        const auto [threads, bandRows] = settings[(&c - kCases) % 4];
+        // GetParam() hands out a copy: the case's place is found by its name.
+        const auto place =
+            std::find_if(std::begin(kCases), std::end(kCases), [&](const GoldenCase& k) {
+                return std::string_view(k.name) == c.name;
+            });
+        const auto [threads, bandRows] = settings[(place - std::begin(kCases)) % 4];
         entry.m_imageBuffer.SetWorkerThreads(threads, bandRows);
         job.entry = &entry;
         _ConfigureJob(job, "42");
