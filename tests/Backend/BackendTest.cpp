@@ -19,6 +19,7 @@
 #include "Staging.h"
 #include "../StatusControllers/Common/DaemonTestSupport.h"
 #include "../Support/ByteCompare.h"
+#include "../Support/Eventually.h"
 #include "../Support/PrivateCupsd.h"
 #include "../Support/StdoutCapture.h"
 #include "../Support/TempRoot.h"
@@ -38,23 +39,13 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using qzm::emu::EmulatedPrinter;
 using qzm::emu::PrinterState;
+using qzm::test::Eventually;
 using qzm::test::Read;
 
 namespace {
 
 const std::string kMarker =
     "ATTR: marker-colors=none marker-names=Media marker-types=ink-ribbon marker-levels=";
-
-// Polls the condition until it holds; false after a generous 20 s.
-bool WaitFor(const std::function<bool()>& condition) {
-    for (const auto end = std::chrono::steady_clock::now() + 20s; !condition();) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
 
 std::vector<uint8_t> PacketBytes(const std::string& command, const std::string& sub,
                                  const std::vector<uint8_t>& payload) {
@@ -273,7 +264,7 @@ class BackendJobTest : public ::testing::Test {
         return Read("/proc/self/fd/" + std::to_string(::fileno(status_)));
     }
     bool Says(const std::string& line) {
-        return WaitFor([&] { return Said().find(line + "\n") != std::string::npos; });
+        return Eventually([&] { return Said().find(line + "\n") != std::string::npos; });
     }
     void Start() {
         job_ = std::thread([this] { result_ = qzm::backend::RunJob(context_); });
@@ -315,7 +306,7 @@ TEST_F(BackendJobTest, SendsTheStreamUnchangedAndLeavesNoFileBehind) {
     // A cut last packet is held back.
     const auto extra = PacketBytes("IMAGE", "YPLANE", std::vector<uint8_t>(100, 9));
     Start();
-    ASSERT_TRUE(WaitFor([&] { return fs::exists(StatusFile()); }));
+    ASSERT_TRUE(Eventually([&] { return fs::exists(StatusFile()); }));
     // The media answer "01200" from its 3rd character on; the filter reads it.
     EXPECT_EQ(Read(StatusFile()), "#MEDIA_INFORMATION\nMEDIA_SIZE=\"200\"\n\n");
     EXPECT_EQ(qzm::test::ModeOf(StatusFile()), 0644u);
@@ -380,7 +371,7 @@ TEST_F(BackendJobTest, ABusyPrinterAndTheDaemonsLockAreWaitedFor) {
     std::this_thread::sleep_for(400ms);
     EXPECT_FALSE(fs::exists(StatusFile()));
     SetStatus(0, false);
-    ASSERT_TRUE(WaitFor([&] { return printer_->Sheets().size() == 1; }));
+    ASSERT_TRUE(Eventually([&] { return printer_->Sheets().size() == 1; }));
     // The daemon's next pass is skipped while the job holds the printer.
     EXPECT_EQ(daemon.TryLock(), PrinterLock::kLockBusy);
     EXPECT_EQ(End(), CUPS_BACKEND_OK);
@@ -399,7 +390,7 @@ TEST_F(BackendJobTest, MissingUnpluggedOrCancelled) {
         context_.input = pipe_[0];
         Start();
         Write(Sheet(100, 1));
-        ASSERT_TRUE(WaitFor([&] { return printer_->Sheets().size() == 1; }));
+        ASSERT_TRUE(Eventually([&] { return printer_->Sheets().size() == 1; }));
         if (unplug) {
             printer_->Remove();
             Write(Sheet(100, 2));
@@ -452,7 +443,7 @@ TEST_F(BackendJobTest, TheProgramsEntryEndsAJobOnSigterm) {
     qzm::test::StdoutCapture capture;
     job_ = std::thread([&] { result_ = qzm::backend::BackendMain(6, argv, context_.bus); });
     Write(sheet);
-    ASSERT_TRUE(WaitFor([&] { return ReceivedJobBytes(*printer_).size() >= sheet.size(); }));
+    ASSERT_TRUE(Eventually([&] { return ReceivedJobBytes(*printer_).size() >= sheet.size(); }));
     ::pthread_kill(job_.native_handle(), SIGTERM);
     job_.join();
     EXPECT_EQ(result_, CUPS_BACKEND_OK);

@@ -16,11 +16,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <string>
 #include <thread>
 
 #include "../StatusControllers/Common/DaemonTestSupport.h"
+#include "Eventually.h"
 #include "MockUsbBus.h"
 #include "PrivateCupsd.h"
 #include "TempRoot.h"
@@ -32,18 +32,9 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using qzm::emu::EmulatedPrinter;
+using qzm::test::Eventually;
 using qzm::test::kDisconnected;
 using qzm::test::Read;
-
-bool Eventually(const std::function<bool()>& condition, std::chrono::seconds limit = 30s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
 
 // Starts infoqzm480 with its output in files of root, without the sanitizer's
 // leak report (the programs it starts are not built with it).

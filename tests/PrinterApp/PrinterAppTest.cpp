@@ -15,13 +15,12 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "Staging.h"
+#include "../Support/Eventually.h"
 #include "../Support/PrivateCupsd.h"
 #include "../Support/TempRoot.h"
 #include "AppMedia.h"
@@ -32,6 +31,8 @@
 
 namespace fs = std::filesystem;
 using qzm::test::RunShell;
+using namespace std::chrono_literals;
+using qzm::test::Eventually;
 
 namespace {
 
@@ -39,17 +40,6 @@ constexpr char kSixByFour[] = "om_153x102mm_156.13x104.99mm";
 
 void WriteFile(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
-}
-
-// Polls the condition every 100 ms until it holds or the limit passes.
-bool WaitFor(const std::function<bool()>& done, int seconds) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    for (; !done(); std::this_thread::sleep_for(std::chrono::milliseconds(100))) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-    }
-    return true;
 }
 
 // A PWG raster of one 8-bit sRGB 6x4 page of colour ramps; only the first
@@ -136,8 +126,8 @@ class PrinterApp : public testing::Test {
             ::_exit(127);
         }
         int status = -1;
-        ASSERT_TRUE(
-            WaitFor([&] { return Ipp("", "get-printers.test", &status), status == 0; }, 30));
+        const auto listed = [&] { return Ipp("", "get-printers.test", &status), status == 0; };
+        ASSERT_TRUE(Eventually(listed, 30s, 100ms));
         const std::string added =
             Ipp("ipp/system", PRINTER_APP_TESTS "/create-printer.test", &status);
         ASSERT_EQ(status, 0) << added;
@@ -270,12 +260,12 @@ TEST_F(PrinterApp, CupsPrintsThroughAnEverywhereQueue) {
                        &out),
               0)
         << out << cupsd.ErrorLog();
-    EXPECT_TRUE(WaitFor(
+    EXPECT_TRUE(Eventually(
         [&] {
             const auto packets = JobPackets(*printer_);
             return packets.size() >= before + 10 && packets.back() == "CNTRL/START/";
         },
-        120))
+        120s, 100ms))
         << cupsd.ErrorLog();
     EXPECT_TRUE(OnlyWholePackets(*printer_));
 }
@@ -306,14 +296,14 @@ TEST_F(PrinterApp, StateReasonsSupplyAndStatusPageFollowThePrinter) {
             std::string("printer-state-reasons (keyword) = ") + c.reasons + "\n",
             std::string("marker-levels (integer) = ") + c.level + "\n", c.ready};
         std::string attributes;
-        EXPECT_TRUE(WaitFor(
+        EXPECT_TRUE(Eventually(
             [&] {
                 attributes = PrinterAttributes();
                 return std::all_of(std::begin(expected), std::end(expected), [&](auto& text) {
                     return attributes.find(text) != std::string::npos;
                 });
             },
-            20))
+            20s, 100ms))
             << attributes;
     }
     // The web pages show the same.

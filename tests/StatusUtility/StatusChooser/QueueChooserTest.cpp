@@ -2,12 +2,11 @@
 // that it starts the launcher beside it with the queue name.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
 
+#include "Eventually.h"
 #include "PrivateCupsd.h"
 #include "QueueChooser.h"
 #include "Staging.h"
@@ -57,9 +56,7 @@ TEST(QueueChooser, StartsTheLauncherBesideItForTheOnlyQueue) {
                                   "/StatusChooserQZ-M480"),
               0);
     // The launcher runs detached: wait for its record.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!fs::exists(record) && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    qzm::test::Eventually([&] { return fs::exists(record); });
     std::ifstream in(record);
     std::string launched;
     std::getline(in, launched);

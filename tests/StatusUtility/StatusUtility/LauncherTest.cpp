@@ -4,13 +4,12 @@
 
 #include <QCoreApplication>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include "../../Support/TempRoot.h"
 #include "AppDelegate.h"
+#include "Eventually.h"
 #include "PrivateCupsd.h"
 #include "Staging.h"
 
@@ -44,9 +43,7 @@ class LauncherTest : public ::testing::Test {
 
     // The arguments the stand-in received, once it has run.
     Lines StartedWith() {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!fs::exists(record_) && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        qzm::test::Eventually([&] { return fs::exists(record_); });
         Lines arguments;
         std::ifstream in(record_);
         for (std::string line; std::getline(in, line);)
