@@ -117,7 +117,9 @@ TEST(PrintStatusTest, ReadsTheKeysValueOnlyFromARegularFileWithRoom) {
         const char *key, *job;
         int size;
         std::string value;
-    } more[] = {{nullptr, "10", 2, "#"}, {"", "10", 2, "#"}, {"=", "10", 2, "0"},
+    } more[] = {{nullptr, "10", 2, "#"},
+                {"", "10", 2, "#"},
+                {"=", "10", 2, "0"},
                 {"MEDIA_SIZE=", "11", 1, ""}};
     for (const auto& c : more) {
         char out[2] = "#";

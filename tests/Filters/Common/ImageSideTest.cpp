@@ -58,7 +58,8 @@ TEST(WorkerPool, NestedAndConcurrentStepsFinish) {
 // pool of one runs nested steps on the caller's thread; blocks given back are
 // handed out again; pages are cut into a few bands per thread.
 TEST(WorkerPool, StartsThreadsOnceAndCutsBands) {
-    EXPECT_EQ(qzm::WorkerPool(0).Threads(), std::min(qzm::WorkerPool::AvailableProcessors(), 8));
+    EXPECT_EQ(qzm::WorkerPool(0).Threads(),
+              std::min(qzm::WorkerPool::AvailableProcessors(), qzm::WorkerPool::kMaxThreads));
     const auto threads = [] {
         return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {});
     };
@@ -83,7 +84,7 @@ TEST(WorkerPool, StartsThreadsOnceAndCutsBands) {
     memory.Give(large);
     EXPECT_EQ(memory.Take(50), large);
 
-    const int64_t bands[][4] = {{0, 1, 4, 0},    {-5, 1, 4, 0},   {100, 10, 1, 1},
+    const int64_t bands[][4] = {{0, 1, 4, 0},     {-5, 1, 4, 0},   {100, 10, 1, 1},
                                 {100, 10, 4, 10}, {100, 1, 4, 16}, {5, 10, 4, 1}};
     for (auto [rows, minRows, threadCount, count] : bands)
         EXPECT_EQ(qzm::BandCount(rows, minRows, int(threadCount)), count) << rows << " rows";
