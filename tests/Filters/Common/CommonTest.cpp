@@ -3,6 +3,7 @@
 // which is untrusted. (Job options over PPD defaults: the golden streams.)
 #include "Common.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -80,6 +81,12 @@ TEST(PrintStatusTest, ReadsTheKeysValueOnlyFromARegularFileWithRoom) {
     ASSERT_EQ(::mkfifo((folder + "/Print_20.log").c_str(), 0666), 0);  // must not block
     std::ofstream(folder + "/Print_21.log") << "MEDIA_SIZE=\"1\"\n";
     ASSERT_EQ(::symlink((folder + "/Print_21.log").c_str(), (folder + "/Print_22.log").c_str()), 0);
+    // The FIFO has a writer and holds the key: still not read.
+    const int writer = ::open((folder + "/Print_20.log").c_str(), O_RDWR | O_NONBLOCK);
+    ASSERT_EQ(::write(writer, "MEDIA_SIZE=\"9\"\n", 15), 15);
+    // With standard input closed, the file is opened as descriptor 0.
+    const int input = ::dup(0);
+    ::close(0);
     const struct {
         const char* job;
         std::string text, value;  // text written to the job's file unless empty
@@ -101,11 +108,37 @@ TEST(PrintStatusTest, ReadsTheKeysValueOnlyFromARegularFileWithRoom) {
         EXPECT_EQ(_GetValuePrInfoFile("MEDIA_SIZE=", c.job, out, sizeof out), 0);
         EXPECT_EQ(out, c.value) << "job " << c.job;
     }
+    ::dup2(input, 0);
+    ::close(input);
+    ::close(writer);
+    // No key or an empty one reads nothing, a one-character key does; an empty
+    // value fits in one byte.
+    const struct {
+        const char *key, *job;
+        int size;
+        std::string value;
+    } more[] = {{nullptr, "10", 2, "#"},
+                {"", "10", 2, "#"},
+                {"=", "10", 2, "0"},
+                {"MEDIA_SIZE=", "11", 1, ""}};
+    for (const auto& c : more) {
+        char out[2] = "#";
+        EXPECT_EQ(_GetValuePrInfoFile(c.key, c.job, out, c.size), 0);
+        EXPECT_EQ(out, c.value) << (c.key ? c.key : "null");
+    }
     char path[128];
     _MakePrintStatusPath("42", path);
     EXPECT_STREQ(path, "/Library/Caches/Orvane/QZ-M480/Print_42.log");
     _MakePrintStatusPath(std::string(200, '9').c_str(), path);
     EXPECT_EQ(std::strlen(path), 127u);
+}
+
+// Option values as whole numbers: what atoi reads, saturated at the limits.
+TEST(TextToIntTest, OptionValuesSaturateAtTheInt32Limits) {
+    const std::pair<const char*, int32_t> cases[] = {
+        {nullptr, 0}, {" -12px", -12}, {"99999999999", INT32_MAX}, {"-99999999999", INT32_MIN}};
+    for (auto [text, value] : cases)
+        EXPECT_EQ(_OptionToInt(text), value) << (text ? text : "null");
 }
 
 }  // namespace

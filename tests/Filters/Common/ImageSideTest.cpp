@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -51,6 +52,42 @@ TEST(WorkerPool, NestedAndConcurrentStepsFinish) {
         met += started.load() == 2;
     });
     EXPECT_EQ(met.load(), 2) << "a step's tasks ran one after the other";
+}
+
+// A pool starts its threads once, on its first step of two tasks or more; a
+// pool of one runs nested steps on the caller's thread; blocks given back are
+// handed out again; pages are cut into a few bands per thread.
+TEST(WorkerPool, StartsThreadsOnceAndCutsBands) {
+    EXPECT_EQ(qzm::WorkerPool(0).Threads(),
+              std::min(qzm::WorkerPool::AvailableProcessors(), qzm::WorkerPool::kMaxThreads));
+    const auto threads = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {});
+    };
+    const auto before = threads();
+    qzm::WorkerPool pool(3);
+    pool.Run(0, [](int) {});
+    pool.Run(1, [](int) {});
+    EXPECT_EQ(threads(), before);
+    for (int step = 0; step < 2; ++step) {
+        pool.Run(2, [](int) {});
+        EXPECT_EQ(threads(), before + 2);
+    }
+    qzm::WorkerPool single(1);
+    int nested = 0;
+    single.Run(2, [&](int) { single.Run(3, [&](int) { ++nested; }); });
+    EXPECT_EQ(nested, 6);
+
+    qzm::ScratchPool& memory = pool.Memory();
+    double* small = memory.Take(10);
+    double* large = memory.Take(100);
+    memory.Give(small);
+    memory.Give(large);
+    EXPECT_EQ(memory.Take(50), large);
+
+    const int64_t bands[][4] = {{0, 1, 4, 0},     {-5, 1, 4, 0},   {100, 10, 1, 1},
+                                {100, 10, 4, 10}, {100, 1, 4, 16}, {5, 10, 4, 1}};
+    for (auto [rows, minRows, threadCount, count] : bands)
+        EXPECT_EQ(qzm::BandCount(rows, minRows, int(threadCount)), count) << rows << " rows";
 }
 
 // ---- Colour transforms ----------------------------------------------------

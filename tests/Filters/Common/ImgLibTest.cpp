@@ -133,6 +133,7 @@ TEST(ImgLibUntrustedSizes, AreRefusedCleanly) {
 
     Image img(6, 3);
     EXPECT_EQ(IL_SizeBitmap(&img.bm, INT32_MAX, 1, 4), -13);  // a row too long for the record
+    EXPECT_EQ(IL_SizeBitmap(&img.bm, 0, 3, 4), -13);          // no columns
     EXPECT_EQ(IL_SizeBitmap(&img.bm, 700000000, 2000000000, 4), -1);
     EXPECT_EQ(img.bm.data, img.bytes.data());
     _tagBITMAPHANDLE bad = img.bm;
@@ -193,6 +194,14 @@ TEST(ImgLibTone, WorkedExamplesAndRefusals) {
         EXPECT_TRUE(e[0] == c.result && e[1] == c.result && e[2] == c.result && e[3] == 0xA5)
             << c.value << " at " << c.entry << ": " << int(e[0]);
     }
+    // Only an 8-bit plane with a palette of 256 entries is accepted.
+    _tagBITMAPHANDLE bad[4] = {plane, plane, plane, plane};
+    bad[0].data = nullptr;
+    bad[1].bitsPerPixel = 24;
+    bad[2].colors = 255;
+    bad[3].palette = nullptr;
+    for (auto& b : bad)
+        EXPECT_EQ(IL_GammaCorrectBitmap(&b, 200), -13);
 }
 
 TEST(ImgLibSharpen, CoefficientsInterpolateTheTable) {
