@@ -135,7 +135,13 @@ TEST(UninstallHelperTest, RemovesThePackageFoldersOnlyWhenEmpty) {
                           "/Library/Printers/Orvane/Icons/.hidden"};
     for (const std::string& other : others)
         tree.AddFile(other);
+    // Every folder opened on the way is closed again.
+    const auto openFds = [] {
+        return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+    };
+    const auto fds = openFds();
     EXPECT_TRUE(qzm::uninstall::PerformRemoval(tree.UnloadProgram()));
+    EXPECT_EQ(openFds(), fds);
     EXPECT_EQ(tree.UnloadCalls().size(), 3u);
     Paths gone = InstalledFiles();
     gone.insert(gone.end(), {paths::kPpdModelLink, paths::kStatusUtility, paths::kFiltersFolder,
