@@ -225,8 +225,10 @@ class StatusInfoTest : public QObject {
             {"x1", 0, 0},
             {"-99999999999", INT32_MIN, -99999999999},
             {"99999999999999999999", INT32_MAX, max},
+            {"9223372036854775800", INT32_MAX, max - 7},
             {"-9223372036854775808", INT32_MIN, min},
-            {"-9223372036854775809", INT32_MIN, min}};
+            {"-9223372036854775809", INT32_MIN, min},
+            {nullptr, 0, 0}};  // a null string, as before the first read
         for (const auto& [text, value, value64] : values) {
             QCOMPARE(_IntValue(QString::fromLatin1(text)), value);
             QCOMPARE(_IntegerValue(QString::fromLatin1(text)), value64);
