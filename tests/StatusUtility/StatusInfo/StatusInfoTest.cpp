@@ -225,8 +225,10 @@ class StatusInfoTest : public QObject {
             {"x1", 0, 0},
             {"-99999999999", INT32_MIN, -99999999999},
             {"99999999999999999999", INT32_MAX, max},
+            {"9223372036854775800", INT32_MAX, max - 7},
             {"-9223372036854775808", INT32_MIN, min},
-            {"-9223372036854775809", INT32_MIN, min}};
+            {"-9223372036854775809", INT32_MIN, min},
+            {nullptr, 0, 0}};  // a null string, as before the first read
         for (const auto& [text, value, value64] : values) {
             QCOMPARE(_IntValue(QString::fromLatin1(text)), value);
             QCOMPARE(_IntegerValue(QString::fromLatin1(text)), value64);
@@ -297,11 +299,17 @@ class StatusInfoTest : public QObject {
         QCOMPARE(::truncate(w.InfoPath().c_str(), qint64(2) << 30), 0);  // sparse: no disk
         w.d->repeateMethod();
         QCOMPARE(w.d->m_totalCountStr_Log, QStringLiteral("0001234"));
-        // A line cut by the read limit is dropped.
-        w.Poll("PRINTER_STATUS=\"00001\"\n" + QByteArray(kInfoFileReadLimit - 34, 'X') +
-               "\nPRINTER_VERSION=\"0123456789abcdef\"\n");
+        // A line cut by the read limit is dropped, one that ends at the limit
+        // is kept, and a first line longer than the limit leaves nothing to
+        // read, not half a character.
+        w.Poll(QByteArray(kInfoFileReadLimit - 42, 'X') + "\nPRINTER_STATUS=00001\n" +
+               "PRINTER_VERSION=\"0123456789abcdef\"\n");
         QCOMPARE(w.d->m_statusStr_Log, QStringLiteral("00001"));
         QCOMPARE(w.d->m_firmVersion_Log, QStringLiteral("1.05"));
+        w.Poll(QByteArray(kInfoFileReadLimit - 22, '\n') + "PRINTER_VERSION=\"2.00\"");
+        QCOMPARE(w.d->m_firmVersion_Log, QStringLiteral("2.00"));
+        w.Poll(QByteArray("\xc3\xa9").repeated(kInfoFileReadLimit));
+        QCOMPARE(w.d->m_statusStr_Log, QStringLiteral("00001"));
         // Text unreadable twice, a pipe and a socket give the offline values.
         w.Poll("PRINTER_STATUS=\"00001\"\nPRINTER_VERSION=\"\xc3\"\n");
         QCOMPARE(w.d->m_statusStr_Log, QStringLiteral("99999"));
@@ -322,6 +330,13 @@ class StatusInfoTest : public QObject {
         QCOMPARE(::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
         w.d->repeateMethod();
         ::close(socket);
+        QCOMPARE(w.d->m_statusStr_Log, QStringLiteral("99999"));
+        QVERIFY(QFile::remove(QString::fromStdString(w.InfoPath())));
+        // A file that fails to read (a link to unmapped memory) as well.
+        w.Poll(DaemonFile());
+        QVERIFY(QFile::remove(QString::fromStdString(w.InfoPath())));
+        QCOMPARE(::symlink("/proc/self/mem", w.InfoPath().c_str()), 0);
+        w.d->repeateMethod();
         QCOMPARE(w.d->m_statusStr_Log, QStringLiteral("99999"));
         QVERIFY(QFile::remove(QString::fromStdString(w.InfoPath())));
 
@@ -395,6 +410,7 @@ class StatusInfoTest : public QObject {
         QCOMPARE(ModeOf(Cache(root, "QZ-M480_" + std::string(77, 's') + "_START_UTI")), mode_t(0));
         QVERIFY(_MakeRequestFile(kOpenMarkerFormat, std::string(78, 's')));  // 121 bytes
         // A serial holding a slash names no file, and no information file.
+        QVERIFY(!_FormatRequestPath(kStartRequestFormat, "x/y", path));
         std::filesystem::create_directories(Cache(root, "QZ-M480_x"));
         QVERIFY(!_MakeRequestFile(kOpenMarkerFormat, "x/../../../../escaped"));
         QCOMPARE(ModeOf(root / "/Library/escaped_UTIL"), mode_t(0));

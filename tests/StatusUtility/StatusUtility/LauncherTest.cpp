@@ -37,8 +37,10 @@ class LauncherTest : public ::testing::Test {
         fs::permissions(program, fs::perms::owner_all);
     }
 
+    // Empty services stand for the defaults: the print system and a detached start.
     LaunchResult Launch(const std::optional<std::string>& queue) {
-        return AppDelegate(QString::fromStdString(resources_)).applicationDidFinishLaunching(queue);
+        return AppDelegate(QString::fromStdString(resources_), {nullptr, nullptr})
+            .applicationDidFinishLaunching(queue);
     }
 
     // The arguments the stand-in received, once it has run.

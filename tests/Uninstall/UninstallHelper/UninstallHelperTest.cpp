@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 #include <grp.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +19,7 @@
 
 #include "../../Support/TempRoot.h"
 #include "Paths.h"
+#include "SafeRemove.h"
 
 namespace {
 
@@ -132,7 +135,13 @@ TEST(UninstallHelperTest, RemovesThePackageFoldersOnlyWhenEmpty) {
                           "/Library/Printers/Orvane/Icons/.hidden"};
     for (const std::string& other : others)
         tree.AddFile(other);
+    // Every folder opened on the way is closed again.
+    const auto openFds = [] {
+        return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+    };
+    const auto fds = openFds();
     EXPECT_TRUE(qzm::uninstall::PerformRemoval(tree.UnloadProgram()));
+    EXPECT_EQ(openFds(), fds);
     EXPECT_EQ(tree.UnloadCalls().size(), 3u);
     Paths gone = InstalledFiles();
     gone.insert(gone.end(), {paths::kPpdModelLink, paths::kStatusUtility, paths::kFiltersFolder,
@@ -193,6 +202,8 @@ TEST(UninstallHelperTest, LinksAreRemovedAsLinksAndNeverFollowed) {
         for (const auto& link : links)
             EXPECT_FALSE(!above && tree.Has(link.first)) << link.first;
         EXPECT_EQ(tree.Has(paths::kCacheFolder), above);
+        // A designed path that climbs back up is refused as well.
+        EXPECT_FALSE(qzm::uninstall::RemoveItem("/victim/../victim/file.txt"));
         for (const char* kept : {"/victim/dir/keep.txt", "/victim/file.txt"})
             EXPECT_TRUE(tree.Has(kept)) << above;
         if (above) {
@@ -202,15 +213,13 @@ TEST(UninstallHelperTest, LinksAreRemovedAsLinksAndNeverFollowed) {
     }
 }
 
-// Runs `fn` in a child process as user nobody. Returns its result, or
-// nothing when the child could not take that identity.
-std::optional<bool> RunAsNobody(const std::function<bool()>& fn) {
+// Runs `fn` in a child process once `enter` has set the child up. Returns
+// its result, or nothing when `enter` failed.
+std::optional<bool> RunInChild(const std::function<bool()>& enter,
+                               const std::function<bool()>& fn) {
     const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
-            ::_exit(3);
-        ::_exit(fn() ? 0 : 1);
-    }
+    if (pid == 0)
+        ::_exit(!enter() ? 3 : fn() ? 0 : 1);
     int status = 0;
     if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
         WEXITSTATUS(status) > 1)
@@ -218,14 +227,37 @@ std::optional<bool> RunAsNobody(const std::function<bool()>& fn) {
     return WEXITSTATUS(status) == 0;
 }
 
+// A file system mounted at a designed folder is not entered: what it holds
+// stays, and the removal fails before the services list.
+TEST(UninstallHelperTest, MountsAreNotEntered) {
+    HelperTree tree;
+    tree.InstallEverything();
+    const std::string mount = tree / paths::kCacheFolder, kept = mount + "/kept";
+    const auto mounted = [&] {  // in a private mount namespace, gone with the child
+        return ::unshare(CLONE_NEWNS) == 0 &&
+               ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+               ::mount("qzm", mount.c_str(), "tmpfs", 0, nullptr) == 0 &&
+               !!(std::ofstream(kept) << "x");
+    };
+    const char* unload = tree.UnloadProgram();
+    const auto reply = RunInChild(
+        mounted, [&] { return !qzm::uninstall::PerformRemoval(unload) && fs::exists(kept); });
+    if (!reply)
+        GTEST_SKIP() << "cannot mount a file system here";
+    EXPECT_TRUE(*reply);
+    EXPECT_TRUE(tree.Has(paths::kCacheFolder) && tree.Has(paths::kDaemon));
+}
+
 // One designed path that user nobody cannot remove, in a tree where any
 // other removal shows: the steps before it are done, the unload always runs,
 // and the steps of a failed list after it are not. The path is locked as a
-// root's folder holding a file, or by the root's folder it stands in.
+// root's folder holding a file, or by the root's folder it stands in, with
+// the mode given.
 struct LockCase {
     const char* name;
     const char* locked;
     bool byParent;
+    mode_t mode;
     Paths gone;
     Paths kept;
 };
@@ -251,10 +283,14 @@ TEST_P(UnprivilegedRemovalTest, FailureStopsItsListButNotTheUnload) {
         tree.AddFile(GetParam().locked + std::string("/locked"));
     }
     ::chmod((GetParam().byParent ? fs::path(locked).parent_path() : fs::path(locked)).c_str(),
-            0755);
+            GetParam().mode);
 
     const char* unload = tree.UnloadProgram();
-    const auto reply = RunAsNobody([unload] { return qzm::uninstall::PerformRemoval(unload); });
+    const auto nobody = [] {
+        return ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0;
+    };
+    const auto reply =
+        RunInChild(nobody, [unload] { return qzm::uninstall::PerformRemoval(unload); });
     ASSERT_TRUE(reply.has_value()) << "could not run as user nobody";
     EXPECT_FALSE(*reply);
     EXPECT_EQ(tree.UnloadCalls(), kOneUnload);
@@ -271,6 +307,7 @@ INSTANTIATE_TEST_SUITE_P(
         LockCase{"Profile",
                  paths::kProfileM480,
                  false,
+                 0755,
                  {paths::BackendPath(), paths::kProfileOV480},
                  {paths::kPpd, paths::kPpdModelLink, paths::kFilter, paths::kIcon,
                   paths::kStatusUtility, paths::kCacheFolder, paths::kDaemon, paths::kDaemonUnit,
@@ -279,6 +316,7 @@ INSTANTIATE_TEST_SUITE_P(
         LockCase{"Package",
                  paths::kStatusUtility,
                  true,
+                 0755,
                  {paths::kProfileOV480, paths::kFilter, paths::kIcon,
                   std::string(paths::kStatusUtility) + "/Contents"},
                  {paths::kStatusUtility, paths::kCacheFolder, paths::kDaemon, paths::kHelper}},
@@ -286,9 +324,13 @@ INSTANTIATE_TEST_SUITE_P(
         LockCase{"Services",
                  paths::kDaemonUnit,
                  true,
+                 0755,
                  {paths::kCacheFolder, paths::kDaemon},
                  {paths::kDaemonUnit, paths::kHelperPolicy, paths::kHelper, paths::kCacheStrayFile,
-                  paths::kIconsFolder}}),
+                  paths::kIconsFolder}},
+        // A folder that cannot be opened, or looked into, fails as well.
+        LockCase{"Unreadable", paths::kProfileM480, false, 0700, {}, {paths::kPpd}},
+        LockCase{"Unsearchable", paths::kHelperPolicy, true, 0744, {}, {paths::kHelper}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
