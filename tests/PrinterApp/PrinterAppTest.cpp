@@ -179,21 +179,29 @@ class PrinterApp : public testing::Test {
     }
 
     // Prints a file and waits for the job to end; the ipptool output holds
-    // the refusal, or the job's final state.
+    // the refusal, or the job's final state. When cancelOn is given, the job
+    // is cancelled once its message matches it.
     static std::string Print(const std::string& file, const std::string& format,
-                             const std::string& jobAttributes = "") {
+                             const std::string& jobAttributes = "",
+                             const std::string& cancelOn = "") {
         const std::string printer =
             "  ATTR uri printer-uri $uri\n  ATTR name requesting-user-name t\n";
-        WriteFile(Dir() + "/print.test", Request("Print-Job") + printer +
-                                             "  ATTR mimeMediaType document-format " + format +
-                                             "\n  GROUP job-attributes-tag\n  " + jobAttributes +
-                                             "\n  FILE " + file + R"(
+        const std::string job = printer + "  ATTR integer job-id $job-id\n";
+        std::string script =
+            Request("Print-Job") + printer + "  ATTR mimeMediaType document-format " + format +
+            "\n  GROUP job-attributes-tag\n  " + jobAttributes + "\n  FILE " + file + R"(
   STATUS successful-ok
   STATUS successful-ok-ignored-or-substituted-attributes
   EXPECT job-id OF-TYPE integer
 }
-)" + Request("Get-Job-Attributes") + printer +
-                                             R"(  ATTR integer job-id $job-id
+)";
+        if (!cancelOn.empty()) {
+            script += Request("Get-Job-Attributes") + job + "  DELAY 0.1\n" +
+                      "  EXPECT job-state-message WITH-VALUE \"/" + cancelOn +
+                      "/\" REPEAT-NO-MATCH REPEAT-LIMIT 3000\n}\n" + Request("Cancel-Job") + job +
+                      "  STATUS successful-ok\n}\n";
+        }
+        WriteFile(Dir() + "/print.test", script + Request("Get-Job-Attributes") + job + R"(
   ATTR keyword requested-attributes job-state,job-state-reasons,job-state-message
   STATUS successful-ok
   DELAY 0.1
@@ -314,13 +322,29 @@ TEST_F(PrinterApp, StateReasonsSupplyAndStatusPageFollowThePrinter) {
     };
     EXPECT_NE(page("/qzm/supplies").find("title=\"20%\""), std::string::npos);
     EXPECT_NE(page("/qzm/").find("Idle"), std::string::npos);
+
+    // A printer in use by another program is not taken for a missing one:
+    // once a look at it has found it busy, its state is still as it was.
+    const auto busyLooks = [] {
+        std::string count;
+        RunShell("grep -c 'in use by another program' " + Dir() + "/app.log", &count);
+        return std::stoi(count);
+    };
+    const int looked = busyLooks();
+    auto busy = Default();
+    busy.interfaceOpenFails = true;
+    printer_->SetState(busy);
+    EXPECT_TRUE(Eventually([&] { return PrinterAttributes(), busyLooks() > looked; }, 20s, 100ms));
+    EXPECT_NE(PrinterAttributes().find("printer-state-reasons (keyword) = none\n"),
+              std::string::npos);
 }
 
 // Documents printed with ipptool, one job each to its end: JPEG, PNG and PWG
 // raster print through the filter's path (a raster gives the CUPS filter's
 // own packets), two pages of a two-per-sheet size share a sheet with the
 // vendor values sent, bad input is refused or aborted with nothing half
-// sent, and a printer unplugged in the middle ends the job and shows offline.
+// sent, a job waiting for the printer's cover to close can be cancelled, and
+// a printer unplugged in the middle ends the job and shows offline.
 TEST_F(PrinterApp, DocumentsPrintOrAreRefusedWithNothingHalfSent) {
     ASSERT_EQ(RunShell("cd " + Dir() +
                        " && convert -size 900x600 gradient:red-blue -quality 90 photo.jpg && "
@@ -336,12 +360,13 @@ TEST_F(PrinterApp, DocumentsPrintOrAreRefusedWithNothingHalfSent) {
     const std::string page{std::istreambuf_iterator<char>(in), {}};
     WriteFile(Dir() + "/two.pwg", page + page.substr(4));
 
-    enum Outcome { kPrinted, kRefused, kSubstituted, kUnplugged };
+    enum Outcome { kPrinted, kRefused, kSubstituted, kCancelled, kUnplugged };
     const std::string sixByFour = std::string("ATTR keyword media ") + kSixByFour;
     const struct {
         const char *file, *format;
         std::string attributes;
         Outcome outcome;
+        const char* output = "";                // in ipptool's output
         std::vector<std::string> packets = {};  // among those sent
     } cases[] = {
         {"photo.jpg", "image/jpeg", sixByFour, kPrinted},
@@ -352,14 +377,16 @@ TEST_F(PrinterApp, DocumentsPrintOrAreRefusedWithNothingHalfSent) {
          "ATTR keyword media om_127x89mmx2_131.06x92.12mm\n"
          "  ATTR keyword overcoat-finish matte\n  ATTR integer sharpness 3",
          kPrinted,
+         "",
          {"IMAGE/MULTICUT/00000022", "CNTRL/OVERCOAT/00000001"}},
         {"cut.jpg", "image/jpeg", "", kRefused},
         {"cut.png", "image/png", "", kRefused},
         {"junk.png", "image/png", "", kRefused},
-        {"huge.pwg", "image/pwg-raster", "", kRefused},
+        {"huge.pwg", "image/pwg-raster", "", kRefused, "60000 x 60000 pixels"},
         {"photo.jpg", "image/jpeg", "ATTR keyword overcoat-finish shiny", kRefused},
         {"photo.jpg", "image/jpeg", "ATTR integer gamma-red 15", kRefused},  // not offered
         {"photo.jpg", "image/jpeg", "ATTR keyword media na_letter_8.5x11in", kSubstituted},
+        {"photo.jpg", "image/jpeg", sixByFour, kCancelled, "job-state (enum) = canceled"},
         {"photo.pwg", "image/pwg-raster", "", kUnplugged},
     };
     for (const auto& c : cases) {
@@ -367,8 +394,12 @@ TEST_F(PrinterApp, DocumentsPrintOrAreRefusedWithNothingHalfSent) {
         if (c.outcome == kUnplugged) {  // gone once the first plane has started
             printer_->SetFault(qzm::emu::Fault::kRemoveMidTransfer, "STATUS");
         }
+        auto state = Default();
+        state.status = c.outcome == kCancelled ? 1000 : 0;  // the cover open
+        printer_->SetState(state);
         const size_t before = JobPackets(*printer_).size();
-        const std::string out = Print(Dir() + "/" + c.file, c.format, c.attributes);
+        const std::string out = Print(Dir() + "/" + c.file, c.format, c.attributes,
+                                      c.outcome == kCancelled ? "cover is open" : "");
         const auto all = JobPackets(*printer_);
         const std::vector<std::string> sent(all.begin() + before, all.end());
         const bool aborted = out.find("job-state (enum) = aborted") != std::string::npos;
@@ -382,6 +413,8 @@ TEST_F(PrinterApp, DocumentsPrintOrAreRefusedWithNothingHalfSent) {
             EXPECT_TRUE(out.find("status-code = client-error") != std::string::npos || aborted)
                 << out;
             EXPECT_TRUE(sent.empty());
+        } else if (c.outcome == kCancelled) {
+            EXPECT_TRUE(sent.empty());
         } else if (c.outcome == kSubstituted) {
             EXPECT_NE(out.find("successful-ok-ignored-or-substituted-attributes"),
                       std::string::npos)
@@ -390,6 +423,7 @@ TEST_F(PrinterApp, DocumentsPrintOrAreRefusedWithNothingHalfSent) {
             EXPECT_TRUE(aborted || completed) << out;
             EXPECT_NE(PrinterAttributes().find("offline"), std::string::npos);
         }
+        EXPECT_NE(out.find(c.output), std::string::npos) << out;
         for (const auto& packet : c.packets) {
             EXPECT_NE(std::find(sent.begin(), sent.end(), packet), sent.end()) << packet;
         }
