@@ -15,6 +15,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <map>
 #include <string>
 #include <vector>
@@ -23,10 +24,12 @@
 #include "../Support/Eventually.h"
 #include "../Support/PrivateCupsd.h"
 #include "../Support/TempRoot.h"
+#include "AppDevice.h"
 #include "AppMedia.h"
 #include "EmulatorSocket.h"
 #include "JobSettings.h"
 #include "Paths.h"
+#include "PrinterLock.h"
 #include "StreamParser.h"
 
 namespace fs = std::filesystem;
@@ -214,6 +217,13 @@ class PrinterApp : public testing::Test {
         return Ipp("ipp/print/qzm", "get-printer-attributes.test");
     }
 
+    // How many lines of the server's log hold this text.
+    static int Logged(const std::string& text) {
+        std::string count;
+        RunShell("grep -c '" + text + "' " + Dir() + "/app.log", &count);
+        return std::stoi(count);
+    }
+
     static inline qzm::test::TempRoot* root_ = nullptr;
     static inline std::shared_ptr<qzm::emu::EmulatedPrinter> shared_;
     static inline qzm::emu::EmulatedPrinter* printer_ = nullptr;
@@ -325,16 +335,13 @@ TEST_F(PrinterApp, StateReasonsSupplyAndStatusPageFollowThePrinter) {
 
     // A printer in use by another program is not taken for a missing one:
     // once a look at it has found it busy, its state is still as it was.
-    const auto busyLooks = [] {
-        std::string count;
-        RunShell("grep -c 'in use by another program' " + Dir() + "/app.log", &count);
-        return std::stoi(count);
-    };
-    const int looked = busyLooks();
+    const int looked = Logged("in use by another program");
     auto busy = Default();
     busy.interfaceOpenFails = true;
     printer_->SetState(busy);
-    EXPECT_TRUE(Eventually([&] { return PrinterAttributes(), busyLooks() > looked; }, 20s, 100ms));
+    EXPECT_TRUE(Eventually(
+        [&] { return PrinterAttributes(), Logged("in use by another program") > looked; }, 20s,
+        100ms));
     EXPECT_NE(PrinterAttributes().find("printer-state-reasons (keyword) = none\n"),
               std::string::npos);
 }
@@ -432,6 +439,32 @@ TEST_F(PrinterApp, DocumentsPrintOrAreRefusedWithNothingHalfSent) {
         }
         EXPECT_TRUE(OnlyWholePackets(*printer_));
         ASSERT_TRUE(ServerRunning());
+    }
+}
+
+// A job waits while another program holds the printer's lock, and prints
+// once the lock is given back.
+TEST_F(PrinterApp, JobWaitsForThePrinterLock) {
+    WritePwgRaster(Dir() + "/lock.pwg", 600, 400);
+    auto lock = std::make_unique<PrinterLock>("QZ0001");
+    ASSERT_EQ(lock->TryLock(), PrinterLock::kLockTaken);
+    const int refused = Logged("in use by another program");
+    auto printing = std::async(std::launch::async, [] {
+        return Print(Dir() + "/lock.pwg", "image/pwg-raster",
+                     std::string("ATTR keyword media ") + kSixByFour);
+    });
+    EXPECT_TRUE(
+        Eventually([&] { return Logged("in use by another program") > refused; }, 20s, 100ms));
+    lock.reset();
+    const std::string out = printing.get();
+    EXPECT_NE(out.find("job-state (enum) = completed"), std::string::npos) << out;
+}
+
+// A device URI names its printer by a serial that can name a lock file.
+TEST(PrinterAppDevice, UriSerialsNameALockFile) {
+    std::string serial;
+    for (const char* bad : {"", "../x"}) {
+        EXPECT_FALSE(qzm::app::_SerialFromAppDeviceUri(qzm::app::_AppDeviceUri(bad), &serial));
     }
 }
 
