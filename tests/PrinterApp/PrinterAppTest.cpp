@@ -491,6 +491,21 @@ TEST(PrinterAppSettings, MediaAndVendorValuesMapToThePpdChoices) {
     }
     EXPECT_FALSE(qzm::app::_MakeJobOptions(kSixByFour, 600, 300, 0, nullptr, &options, &error));
     EXPECT_NE(error.find("600x300"), std::string::npos);
+    // 300 x 600 dpi is offered; sharpness goes up to 8.
+    qzm::app::JobOptions sharp;
+    sharp.Add("sharpness", "9");
+    EXPECT_FALSE(qzm::app::_MakeJobOptions(kSixByFour, 300, 600, sharp.Count(), sharp.Options(),
+                                           &options, &error));
+    EXPECT_NE(error.find("sharpness"), std::string::npos);
+    // Boolean settings are offered as such, with their defaults.
+    ipp_t* offered = ippNew();
+    qzm::app::_AddVendorAttributes(offered);
+    const auto boolean = [&](const char* name) {
+        return ippGetBoolean(ippFindAttribute(offered, name, IPP_TAG_BOOLEAN), 0);
+    };
+    EXPECT_TRUE(boolean("print-retry-default") && boolean("white-border-supported"));
+    EXPECT_FALSE(boolean("white-border-default"));
+    ippDelete(offered);
     // Sizes by dimensions; the roll decides the ready size.
     EXPECT_STREQ(qzm::app::_FindMediaBySize(15613, 10499)->ppdName, "153x102mm");
     EXPECT_EQ(qzm::app::_FindMediaBySize(21590, 27940), nullptr);
