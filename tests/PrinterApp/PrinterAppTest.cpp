@@ -15,6 +15,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <map>
 #include <string>
 #include <vector>
@@ -23,10 +24,12 @@
 #include "../Support/Eventually.h"
 #include "../Support/PrivateCupsd.h"
 #include "../Support/TempRoot.h"
+#include "AppDevice.h"
 #include "AppMedia.h"
 #include "EmulatorSocket.h"
 #include "JobSettings.h"
 #include "Paths.h"
+#include "PrinterLock.h"
 #include "StreamParser.h"
 
 namespace fs = std::filesystem;
@@ -179,21 +182,29 @@ class PrinterApp : public testing::Test {
     }
 
     // Prints a file and waits for the job to end; the ipptool output holds
-    // the refusal, or the job's final state.
+    // the refusal, or the job's final state. When cancelOn is given, the job
+    // is cancelled once its message matches it.
     static std::string Print(const std::string& file, const std::string& format,
-                             const std::string& jobAttributes = "") {
+                             const std::string& jobAttributes = "",
+                             const std::string& cancelOn = "") {
         const std::string printer =
             "  ATTR uri printer-uri $uri\n  ATTR name requesting-user-name t\n";
-        WriteFile(Dir() + "/print.test", Request("Print-Job") + printer +
-                                             "  ATTR mimeMediaType document-format " + format +
-                                             "\n  GROUP job-attributes-tag\n  " + jobAttributes +
-                                             "\n  FILE " + file + R"(
+        const std::string job = printer + "  ATTR integer job-id $job-id\n";
+        std::string script =
+            Request("Print-Job") + printer + "  ATTR mimeMediaType document-format " + format +
+            "\n  GROUP job-attributes-tag\n  " + jobAttributes + "\n  FILE " + file + R"(
   STATUS successful-ok
   STATUS successful-ok-ignored-or-substituted-attributes
   EXPECT job-id OF-TYPE integer
 }
-)" + Request("Get-Job-Attributes") + printer +
-                                             R"(  ATTR integer job-id $job-id
+)";
+        if (!cancelOn.empty()) {
+            script += Request("Get-Job-Attributes") + job + "  DELAY 0.1\n" +
+                      "  EXPECT job-state-message WITH-VALUE \"/" + cancelOn +
+                      "/\" REPEAT-NO-MATCH REPEAT-LIMIT 3000\n}\n" + Request("Cancel-Job") + job +
+                      "  STATUS successful-ok\n}\n";
+        }
+        WriteFile(Dir() + "/print.test", script + Request("Get-Job-Attributes") + job + R"(
   ATTR keyword requested-attributes job-state,job-state-reasons,job-state-message
   STATUS successful-ok
   DELAY 0.1
@@ -204,6 +215,13 @@ class PrinterApp : public testing::Test {
 
     static std::string PrinterAttributes() {
         return Ipp("ipp/print/qzm", "get-printer-attributes.test");
+    }
+
+    // How many lines of the server's log hold this text.
+    static int Logged(const std::string& text) {
+        std::string count;
+        RunShell("grep -c '" + text + "' " + Dir() + "/app.log", &count);
+        return std::stoi(count);
     }
 
     static inline qzm::test::TempRoot* root_ = nullptr;
@@ -314,13 +332,26 @@ TEST_F(PrinterApp, StateReasonsSupplyAndStatusPageFollowThePrinter) {
     };
     EXPECT_NE(page("/qzm/supplies").find("title=\"20%\""), std::string::npos);
     EXPECT_NE(page("/qzm/").find("Idle"), std::string::npos);
+
+    // A printer in use by another program is not taken for a missing one:
+    // once a look at it has found it busy, its state is still as it was.
+    const int looked = Logged("in use by another program");
+    auto busy = Default();
+    busy.interfaceOpenFails = true;
+    printer_->SetState(busy);
+    EXPECT_TRUE(Eventually(
+        [&] { return PrinterAttributes(), Logged("in use by another program") > looked; }, 20s,
+        100ms));
+    EXPECT_NE(PrinterAttributes().find("printer-state-reasons (keyword) = none\n"),
+              std::string::npos);
 }
 
 // Documents printed with ipptool, one job each to its end: JPEG, PNG and PWG
 // raster print through the filter's path (a raster gives the CUPS filter's
 // own packets), two pages of a two-per-sheet size share a sheet with the
 // vendor values sent, bad input is refused or aborted with nothing half
-// sent, and a printer unplugged in the middle ends the job and shows offline.
+// sent, a job waiting for the printer's cover to close can be cancelled, and
+// a printer unplugged in the middle ends the job and shows offline.
 TEST_F(PrinterApp, DocumentsPrintOrAreRefusedWithNothingHalfSent) {
     ASSERT_EQ(RunShell("cd " + Dir() +
                        " && convert -size 900x600 gradient:red-blue -quality 90 photo.jpg && "
@@ -336,12 +367,13 @@ TEST_F(PrinterApp, DocumentsPrintOrAreRefusedWithNothingHalfSent) {
     const std::string page{std::istreambuf_iterator<char>(in), {}};
     WriteFile(Dir() + "/two.pwg", page + page.substr(4));
 
-    enum Outcome { kPrinted, kRefused, kSubstituted, kUnplugged };
+    enum Outcome { kPrinted, kRefused, kSubstituted, kCancelled, kUnplugged };
     const std::string sixByFour = std::string("ATTR keyword media ") + kSixByFour;
     const struct {
         const char *file, *format;
         std::string attributes;
         Outcome outcome;
+        const char* output = "";                // in ipptool's output
         std::vector<std::string> packets = {};  // among those sent
     } cases[] = {
         {"photo.jpg", "image/jpeg", sixByFour, kPrinted},
@@ -352,14 +384,16 @@ TEST_F(PrinterApp, DocumentsPrintOrAreRefusedWithNothingHalfSent) {
          "ATTR keyword media om_127x89mmx2_131.06x92.12mm\n"
          "  ATTR keyword overcoat-finish matte\n  ATTR integer sharpness 3",
          kPrinted,
+         "",
          {"IMAGE/MULTICUT/00000022", "CNTRL/OVERCOAT/00000001"}},
         {"cut.jpg", "image/jpeg", "", kRefused},
         {"cut.png", "image/png", "", kRefused},
         {"junk.png", "image/png", "", kRefused},
-        {"huge.pwg", "image/pwg-raster", "", kRefused},
+        {"huge.pwg", "image/pwg-raster", "", kRefused, "60000 x 60000 pixels"},
         {"photo.jpg", "image/jpeg", "ATTR keyword overcoat-finish shiny", kRefused},
         {"photo.jpg", "image/jpeg", "ATTR integer gamma-red 15", kRefused},  // not offered
         {"photo.jpg", "image/jpeg", "ATTR keyword media na_letter_8.5x11in", kSubstituted},
+        {"photo.jpg", "image/jpeg", sixByFour, kCancelled, "job-state (enum) = canceled"},
         {"photo.pwg", "image/pwg-raster", "", kUnplugged},
     };
     for (const auto& c : cases) {
@@ -367,8 +401,12 @@ TEST_F(PrinterApp, DocumentsPrintOrAreRefusedWithNothingHalfSent) {
         if (c.outcome == kUnplugged) {  // gone once the first plane has started
             printer_->SetFault(qzm::emu::Fault::kRemoveMidTransfer, "STATUS");
         }
+        auto state = Default();
+        state.status = c.outcome == kCancelled ? 1000 : 0;  // the cover open
+        printer_->SetState(state);
         const size_t before = JobPackets(*printer_).size();
-        const std::string out = Print(Dir() + "/" + c.file, c.format, c.attributes);
+        const std::string out = Print(Dir() + "/" + c.file, c.format, c.attributes,
+                                      c.outcome == kCancelled ? "cover is open" : "");
         const auto all = JobPackets(*printer_);
         const std::vector<std::string> sent(all.begin() + before, all.end());
         const bool aborted = out.find("job-state (enum) = aborted") != std::string::npos;
@@ -382,6 +420,8 @@ TEST_F(PrinterApp, DocumentsPrintOrAreRefusedWithNothingHalfSent) {
             EXPECT_TRUE(out.find("status-code = client-error") != std::string::npos || aborted)
                 << out;
             EXPECT_TRUE(sent.empty());
+        } else if (c.outcome == kCancelled) {
+            EXPECT_TRUE(sent.empty());
         } else if (c.outcome == kSubstituted) {
             EXPECT_NE(out.find("successful-ok-ignored-or-substituted-attributes"),
                       std::string::npos)
@@ -390,6 +430,7 @@ TEST_F(PrinterApp, DocumentsPrintOrAreRefusedWithNothingHalfSent) {
             EXPECT_TRUE(aborted || completed) << out;
             EXPECT_NE(PrinterAttributes().find("offline"), std::string::npos);
         }
+        EXPECT_NE(out.find(c.output), std::string::npos) << out;
         for (const auto& packet : c.packets) {
             EXPECT_NE(std::find(sent.begin(), sent.end(), packet), sent.end()) << packet;
         }
@@ -398,6 +439,32 @@ TEST_F(PrinterApp, DocumentsPrintOrAreRefusedWithNothingHalfSent) {
         }
         EXPECT_TRUE(OnlyWholePackets(*printer_));
         ASSERT_TRUE(ServerRunning());
+    }
+}
+
+// A job waits while another program holds the printer's lock, and prints
+// once the lock is given back.
+TEST_F(PrinterApp, JobWaitsForThePrinterLock) {
+    WritePwgRaster(Dir() + "/lock.pwg", 600, 400);
+    auto lock = std::make_unique<PrinterLock>("QZ0001");
+    ASSERT_EQ(lock->TryLock(), PrinterLock::kLockTaken);
+    const int refused = Logged("in use by another program");
+    auto printing = std::async(std::launch::async, [] {
+        return Print(Dir() + "/lock.pwg", "image/pwg-raster",
+                     std::string("ATTR keyword media ") + kSixByFour);
+    });
+    EXPECT_TRUE(
+        Eventually([&] { return Logged("in use by another program") > refused; }, 20s, 100ms));
+    lock.reset();
+    const std::string out = printing.get();
+    EXPECT_NE(out.find("job-state (enum) = completed"), std::string::npos) << out;
+}
+
+// A device URI names its printer by a serial that can name a lock file.
+TEST(PrinterAppDevice, UriSerialsNameALockFile) {
+    std::string serial;
+    for (const char* bad : {"", "../x"}) {
+        EXPECT_FALSE(qzm::app::_SerialFromAppDeviceUri(qzm::app::_AppDeviceUri(bad), &serial));
     }
 }
 
@@ -424,6 +491,21 @@ TEST(PrinterAppSettings, MediaAndVendorValuesMapToThePpdChoices) {
     }
     EXPECT_FALSE(qzm::app::_MakeJobOptions(kSixByFour, 600, 300, 0, nullptr, &options, &error));
     EXPECT_NE(error.find("600x300"), std::string::npos);
+    // 300 x 600 dpi is offered; sharpness goes up to 8.
+    qzm::app::JobOptions sharp;
+    sharp.Add("sharpness", "9");
+    EXPECT_FALSE(qzm::app::_MakeJobOptions(kSixByFour, 300, 600, sharp.Count(), sharp.Options(),
+                                           &options, &error));
+    EXPECT_NE(error.find("sharpness"), std::string::npos);
+    // Boolean settings are offered as such, with their defaults.
+    ipp_t* offered = ippNew();
+    qzm::app::_AddVendorAttributes(offered);
+    const auto boolean = [&](const char* name) {
+        return ippGetBoolean(ippFindAttribute(offered, name, IPP_TAG_BOOLEAN), 0);
+    };
+    EXPECT_TRUE(boolean("print-retry-default") && boolean("white-border-supported"));
+    EXPECT_FALSE(boolean("white-border-default"));
+    ippDelete(offered);
     // Sizes by dimensions; the roll decides the ready size.
     EXPECT_STREQ(qzm::app::_FindMediaBySize(15613, 10499)->ppdName, "153x102mm");
     EXPECT_EQ(qzm::app::_FindMediaBySize(21590, 27940), nullptr);
