@@ -43,14 +43,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t flags = input.Byte();
     const std::string answer(input.Rest());
     if (query.text != nullptr) {
-        // The field holds the text reported, cut between UTF-8 sequences; the
-        // file of a serial lies in the cache folder, with nothing beside it.
+        // The field holds the start of the text reported (as a field with room
+        // for any answer holds it), cut between UTF-8 sequences; the file of a
+        // serial lies in the cache folder, with nothing beside it.
+        std::vector<char> whole(answer.size() + 4096);  // the printer's own answer on a retry
+        {
+            auto same = qzm::emu::EmulatedPrinter::Create();
+            auto sameInterface = same->CreateInterface();
+            Require(sameInterface->OpenSeize() == 0);
+            same->SetRawAnswer(query.command, query.subCommand, answer);
+            query.text(sameInterface.get(), whole.data(), whole.size());
+            sameInterface->Close();
+        }
         printer->SetRawAnswer(query.command, query.subCommand, answer);
         char field[kQueryFieldSize];
         const int64_t length = query.text(interface.get(), field, sizeof field);
         const size_t actual = ::strnlen(field, sizeof field);
         Require(actual < sizeof field && actual == size_t(std::max<int64_t>(length, 0)));
-        Require(!_IsValidUtf8(answer) || _IsValidUtf8(field));
+        Require(std::string_view(whole.data()).starts_with(field));
+        Require(!_IsValidUtf8(whole.data()) || _IsValidUtf8(field));
         if (query.text == GetSerialNo && length >= 0) {
             WriteFile(field);
             pdeFileCheck(field);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -17,9 +18,11 @@
 
 namespace qzm::fuzz {
 
-// A property the code under test must keep; libFuzzer reports the input.
-inline void Require(bool holds) {
+// A property the code under test must keep; libFuzzer reports the input,
+// and the line of the property that failed is printed first.
+inline void Require(bool holds, const char* file = __builtin_FILE(), int line = __builtin_LINE()) {
     if (!holds) {
+        std::fprintf(stderr, "property failed at %s:%d\n", file, line);
         std::abort();
     }
 }
