@@ -219,9 +219,11 @@ class PrinterApp : public testing::Test {
 
     // How many lines of the server's log hold this text.
     static int Logged(const std::string& text) {
-        std::string count;
-        RunShell("grep -c '" + text + "' " + Dir() + "/app.log", &count);
-        return std::stoi(count);
+        std::ifstream log(Dir() + "/app.log");
+        int count = 0;
+        for (std::string line; std::getline(log, line);)
+            count += line.find(text) != std::string::npos;
+        return count;
     }
 
     static inline qzm::test::TempRoot* root_ = nullptr;
